@@ -1,0 +1,121 @@
+// Tabulated input: text files, Dk/Df tables and conductivity tables.
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "modeler/MaterialModeler.h"
+
+namespace {
+
+constexpr double kMinDk = 1.0;
+constexpr double kDfFloor = 1e-5;
+constexpr double kConductivityFloor = 1e-11;      // S/m
+constexpr double kConversionFreqFloor = 1e-6;     // Hz
+constexpr std::size_t kMinTableRows = 3;
+
+// Plain less-than tests, so that a NaN passes every one of them.
+void Validate(double freq, double dk, double loss) {
+    if (freq < 0.0) throw std::runtime_error("Frequency must be non-negative.");
+    if (dk < kMinDk)
+        throw std::runtime_error("Relative permittivity (Dk) values must not be less than 1.");
+    if (loss < 0.0) throw std::runtime_error("Loss tangent (Df) values must be non-negative.");
+}
+
+bool IsCSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Reads one double the way "%le" does, but independent of the process locale:
+// skips white space, accepts an optional sign, decimal or exponent notation,
+// inf and nan. Returns false when no number starts at `pos`.
+bool ReadDouble(const std::string& text, std::size_t& pos, double& value) {
+    while (pos < text.size() && IsCSpace(text[pos])) ++pos;
+    if (pos >= text.size()) return false;
+    const char* first = text.data() + pos;
+    const char* last = text.data() + text.size();
+    bool negate = false;
+    if (*first == '+' || *first == '-') {
+        negate = *first == '-';
+        ++first;
+        // from_chars takes no sign of its own; a second sign is not a number.
+        if (first == last || *first == '+' || *first == '-') return false;
+    }
+    double parsed = 0.0;
+    auto [end, ec] = std::from_chars(first, last, parsed, std::chars_format::general);
+    if (ec == std::errc::invalid_argument) return false;
+    if (ec == std::errc::result_out_of_range) {
+        // Like strtod: overflow gives infinity, underflow zero.
+        const std::string token(first, end);
+        const std::size_t e = token.find_first_of("eE");
+        const bool underflow = e != std::string::npos && e + 1 < token.size() && token[e + 1] == '-';
+        parsed = underflow ? 0.0 : HUGE_VAL;
+    }
+    value = negate ? -parsed : parsed;
+    pos = static_cast<std::size_t>(end - text.data());
+    return true;
+}
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+}  // namespace
+
+void MaterialModeler::ReadInputFile(const char* path) {
+    // The handle closes on every way out, a validation failure included.
+    std::unique_ptr<std::FILE, FileCloser> file(path ? std::fopen(path, "r") : nullptr);
+    if (!file) throw std::runtime_error("Can't open input file for reading.");
+
+    std::string text;
+    char buffer[65536];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) text.append(buffer, got);
+
+    std::size_t pos = 0;
+    for (;;) {
+        double freq = 0.0, dk = 0.0, df = 0.0;
+        if (!ReadDouble(text, pos, freq) || !ReadDouble(text, pos, dk) ||
+            !ReadDouble(text, pos, df))
+            return;
+        Validate(freq, dk, df);
+        if (df < kDfFloor) df = kDfFloor;
+        m_freq.push_back(freq);
+        m_dk.push_back(dk);
+        m_df.push_back(df);
+    }
+}
+
+void MaterialModeler::SetInputData(const DataTable& table) {
+    if (table.size() < kMinTableRows)
+        throw std::runtime_error("Please provide at least 3 data points.");
+    for (const std::vector<double>& row : table) {
+        const double freq = row.at(0);
+        const double dk = row.at(1);
+        double df = row.at(2);
+        Validate(freq, dk, df);
+        if (df < kDfFloor) df = kDfFloor;
+        m_freq.push_back(freq);
+        m_dk.push_back(dk);
+        m_df.push_back(df);
+    }
+}
+
+void MaterialModeler::SetInputDataUsingConductivity(const DataTable& table) {
+    for (const std::vector<double>& row : table) {
+        const double freq = row.at(0);
+        const double dk = row.at(1);
+        double sigma = row.at(2);
+        Validate(freq, dk, sigma);
+        if (sigma < kConductivityFloor) sigma = kConductivityFloor;
+        const double fc = kConversionFreqFloor > freq ? kConversionFreqFloor : freq;
+        // The loss tangent that conduction alone gives: sigma / (2 pi f e0 Dk),
+        // multiplied in this order so that the last bits are reproducible.
+        const double df = sigma / (((fc * TwoPi) * E0) * dk);
+        m_freq.push_back(freq);
+        m_dk.push_back(dk);
+        m_df.push_back(df);
+    }
+}
