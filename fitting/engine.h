@@ -105,6 +105,11 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
 /// passivity is enforced, plain least squares otherwise.
 Model SolveResidues(const Problem& prob, const PoleSet& poles, const Options& opt);
 
+/// Moves the real poles of `start` to lower the (constrained) error further,
+/// by Levenberg-Marquardt steps with the residues re-solved at every step.
+/// Returns `start` unchanged when no step improves it.
+Model RefinePoles(const Problem& prob, const Model& start, const Options& opt, int maxIter, int* iterations);
+
 /// Weighted relative RMS error of `model` over the problem's counted rows.
 double ModelError(const Problem& prob, const Model& model);
 

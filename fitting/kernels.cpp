@@ -326,22 +326,24 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
     reduced.setZero();
     Eigen::MatrixXd m(2 * n, nA + nB), hb;
     double hNorm2 = 0.0;
+    Eigen::VectorXd rowW(2 * n);
     for (int e = 0; e < entries; ++e) {
         const auto& h = prob.h[static_cast<std::size_t>(e)];
-        const auto& wr = prob.wRe[static_cast<std::size_t>(e)];
-        const auto& wi = prob.wIm[static_cast<std::size_t>(e)];
+        rowW.head(n) = prob.wRe[static_cast<std::size_t>(e)];
+        rowW.tail(n) = prob.wIm[static_cast<std::size_t>(e)];
         StackedProduct(h, basis, hb);
-        m.setZero();
-        m.block(0, 0, 2 * n, states) = basis;
-        if (!opt.omitConstant) m.block(0, states, n, 1).setOnes();
-        m.block(0, nA, 2 * n, states) = -hb;
-        m.block(0, nA + states, n, 1) = -h.real();
-        m.block(n, nA + states, n, 1) = -h.imag();
-        for (Eigen::Index i = 0; i < n; ++i) {
-            m.row(i) *= wr(i);
-            m.row(n + i) *= wi(i);
-            hNorm2 += std::pow(wr(i) * h(i).real(), 2) + std::pow(wi(i) * h(i).imag(), 2);
+        // Weighted rows, built column by column (the storage order).
+        for (Eigen::Index j = 0; j < states; ++j) {
+            m.col(j) = basis.col(j).cwiseProduct(rowW);
+            m.col(nA + j) = -hb.col(j).cwiseProduct(rowW);
         }
+        if (!opt.omitConstant) {
+            m.col(states).head(n) = rowW.head(n);
+            m.col(states).tail(n).setZero();
+        }
+        m.col(nA + states).head(n) = -h.real().cwiseProduct(rowW.head(n));
+        m.col(nA + states).tail(n) = -h.imag().cwiseProduct(rowW.tail(n));
+        hNorm2 += m.col(nA + states).squaredNorm();
         // Column scaling of the entry's own residue block does not change the
         // reduced block; it only helps the factorisation.
         for (Eigen::Index j = 0; j < nA; ++j) {
@@ -461,14 +463,10 @@ Model SolveResidues(const Problem& prob, const PoleSet& poles, const Options& op
         const auto& h = prob.h[static_cast<std::size_t>(e)];
         const auto& wr = prob.wRe[static_cast<std::size_t>(e)];
         const auto& wi = prob.wIm[static_cast<std::size_t>(e)];
-        Eigen::MatrixXd a = design;
-        Eigen::VectorXd rhs(2 * n);
-        for (Eigen::Index i = 0; i < n; ++i) {
-            a.row(i) *= wr(i);
-            a.row(n + i) *= wi(i);
-            rhs(i) = wr(i) * h(i).real();
-            rhs(n + i) = wi(i) * h(i).imag();
-        }
+        Eigen::VectorXd rowW(2 * n), rhs(2 * n);
+        rowW << wr, wi;
+        rhs << h.real().cwiseProduct(wr), h.imag().cwiseProduct(wi);
+        Eigen::MatrixXd a = rowW.asDiagonal() * design;
         const Eigen::VectorXd scale = NormaliseColumns(a);
         Eigen::VectorXd x;
         if (passive) {
@@ -531,7 +529,9 @@ std::complex<double> Evaluate(const Model& model, int entry, double w) {
     for (std::size_t k = 0; k < model.poles.size(); ++k) {
         const auto p = model.poles[k];
         if (p.imag() == 0.0) {
-            sum += res[k].real() / (s - p.real());
+            // r/(j w - a) = r (-a - j w)/(a^2 + w^2), without a complex division
+            const double a = p.real(), f = res[k].real() / (a * a + w * w);
+            sum += std::complex<double>(-a * f, -w * f);
         } else {
             sum += res[k] / (s - p) + std::conj(res[k]) / (s - std::conj(p));
         }

@@ -39,7 +39,21 @@ struct OrderResult {
     double error = std::numeric_limits<double>::infinity();
     int iterations = 0;
     double condition = 0.0;
+    bool refined = false;
 };
+
+constexpr int kRefineIterations = 30;
+
+// Moves the poles to the best the order can do under the constraints; pays
+// off where relocation is biased (noise) or blind (active constraints).
+void Refine(const Problem& prob, const Options& opt, OrderResult& res) {
+    if (res.refined) return;
+    int its = 0;
+    res.model = RefinePoles(prob, res.model, opt, kRefineIterations, &its);
+    res.error = ModelError(prob, res.model);
+    res.iterations += its;
+    res.refined = true;
+}
 
 double PoleChange(const PoleSet& a, const PoleSet& b) {
     if (a.size() != b.size()) return std::numeric_limits<double>::infinity();
@@ -218,6 +232,7 @@ Model FitModel(const Problem& full, const Options& opt, Summary& summary, std::s
         Report(opt, 0.0, "fitting a fixed order");
         const Problem sub = Subset(full, SubsetSize(order));
         OrderResult res = Iterate(sub, opt, StartingPoles(sub, order, pairs), true, log);
+        if (res.error > opt.targetError) Refine(sub, opt, res);
         res = OnAllSamples(full, opt, res);
         summary.order = StateCount(res.model.poles);
         summary.error = res.error;
@@ -257,7 +272,19 @@ Model FitModel(const Problem& full, const Options& opt, Summary& summary, std::s
             if (fresh.error < res.error) res = std::move(fresh);
         }
         int states = StateCount(res.model.poles);
-        log += Line("order %d: error %.3e after %d relocations\n", states, res.error, res.iterations);
+        if (haveKept && res.error > opt.targetError &&
+            res.error > std::pow(1.0 - opt.stallRatio, states - StateCount(kept.model.poles)) * kept.error) {
+            // Before judging that more poles stopped paying, give both orders
+            // their best poles.
+            const double keptBefore = kept.error;
+            Refine(sub, opt, kept);
+            Refine(sub, opt, res);
+            if (kept.error < keptBefore) log += Line("order %d: error %.3e after %d steps in all (refined)\n",
+                                                     StateCount(kept.model.poles), kept.error, kept.iterations);
+        }
+        log += Line(res.refined ? "order %d: error %.3e after %d steps in all (refined)\n"
+                                : "order %d: error %.3e after %d relocations\n",
+                    states, res.error, res.iterations);
 
         if (res.error <= opt.targetError) {
             // Polish the poles, then judge them on every sample.
@@ -346,7 +373,21 @@ Model FitModel(const Problem& full, const Options& opt, Summary& summary, std::s
         order = next;
     }
 
-    if (summary.termination != 0) kept = OnAllSamples(full, opt, kept);
+    if (summary.termination != 0) {
+        Refine(sub, opt, kept);
+        // The order that stopped paying may have been reached on a noisy
+        // slope: step down while one pole fewer is not meaningfully worse.
+        while (summary.termination == 1 && StateCount(kept.model.poles) > opt.minOrder) {
+            OrderResult lower = Iterate(sub, opt, Shrink(kept.model), true, log);
+            summary.iterations += lower.iterations;
+            Refine(sub, opt, lower);
+            log += Line("order %d: error %.3e after %d steps in all (checking below)\n",
+                        StateCount(lower.model.poles), lower.error, lower.iterations);
+            if (kept.error < (1.0 - opt.stallRatio) * lower.error) break;
+            kept = std::move(lower);
+        }
+        kept = OnAllSamples(full, opt, kept);
+    }
     summary.order = StateCount(kept.model.poles);
     summary.error = kept.error;
     summary.targetMet = kept.error <= opt.targetError;
