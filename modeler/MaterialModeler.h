@@ -69,16 +69,21 @@ public:
     void GetFittedData(DataTable& table) const;
 
     /// Replaces both lists by the model's poles and residues (rad/s), one entry
-    /// per state; a conjugate pair takes two adjacent entries.
+    /// per state; a conjugate pair takes two adjacent entries, the pole with
+    /// the imaginary part as the record stores it first. Same precondition and
+    /// message as GetFittedData.
     void GetPolesAndResidues(std::vector<std::complex<double>>& poles,
                              std::vector<std::complex<double>>& residues) const;
 
-    /// The model's constant term (its value at infinite frequency).
+    /// The model's constant term (its value at infinite frequency). Same
+    /// precondition and message as GetFittedData.
     double GetResidueAtInfinity() const;
 
     /// Writes the model as two one-line expressions in the frequency variable
     /// `variable` (hertz): the loss tangent into `dfText`, the relative
-    /// permittivity into `dkText`. Numbers carry eight significant digits.
+    /// permittivity into `dkText`. Numbers carry eight significant digits and
+    /// do not depend on the locale. Throws "Must FitData() before calling
+    /// CreateExpressions()!" before a fit; the outputs change only on success.
     void CreateExpressions(std::string& dfText, std::string& dkText,
                            const std::string& variable) const;
 

@@ -1,0 +1,123 @@
+// A small evaluator for the expression texts, so that tests can check what a
+// simulator would compute from them rather than how they are spelled.
+//
+// Grammar (the usual precedence; ^ binds tighter than unary minus and is right
+// associative):
+//   sum     := product (('+' | '-') product)*
+//   product := unary (('*' | '/') unary)*
+//   unary   := '-' unary | power
+//   power   := primary ('^' unary)?
+//   primary := number | name | '(' sum ')'
+// Numbers are read with std::from_chars, independent of the locale. The only
+// name allowed is the variable's. Any other text is a parse error, reported by
+// throwing std::invalid_argument with the position.
+#ifndef MATMODEL_TESTS_EXPR_EVAL_H
+#define MATMODEL_TESTS_EXPR_EVAL_H
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+class ExpressionEvaluator {
+public:
+    ExpressionEvaluator(std::string text, std::string variable)
+        : m_text(std::move(text)), m_variable(std::move(variable)) {}
+
+    double operator()(double value) {
+        m_value = value;
+        m_pos = 0;
+        const double result = Sum();
+        SkipBlanks();
+        if (m_pos != m_text.size()) Fail("unexpected text");
+        return result;
+    }
+
+private:
+    [[noreturn]] void Fail(const char* what) const {
+        throw std::invalid_argument(std::string(what) + " at " + std::to_string(m_pos) +
+                                    " in: " + m_text);
+    }
+
+    void SkipBlanks() {
+        while (m_pos < m_text.size() && m_text[m_pos] == ' ') ++m_pos;
+    }
+
+    bool Accept(char c) {
+        SkipBlanks();
+        if (m_pos < m_text.size() && m_text[m_pos] == c) {
+            ++m_pos;
+            return true;
+        }
+        return false;
+    }
+
+    double Sum() {
+        double x = Product();
+        for (;;) {
+            if (Accept('+'))
+                x += Product();
+            else if (Accept('-'))
+                x -= Product();
+            else
+                return x;
+        }
+    }
+
+    double Product() {
+        double x = Unary();
+        for (;;) {
+            if (Accept('*'))
+                x *= Unary();
+            else if (Accept('/'))
+                x /= Unary();
+            else
+                return x;
+        }
+    }
+
+    double Unary() {
+        if (Accept('-')) return -Unary();
+        return Power();
+    }
+
+    double Power() {
+        const double base = Primary();
+        if (Accept('^')) return std::pow(base, Unary());
+        return base;
+    }
+
+    double Primary() {
+        if (Accept('(')) {
+            const double x = Sum();
+            if (!Accept(')')) Fail("missing ')'");
+            return x;
+        }
+        SkipBlanks();
+        if (m_pos >= m_text.size()) Fail("unexpected end");
+        const char c = m_text[m_pos];
+        if (std::isdigit(static_cast<unsigned char>(c)) || c == '.') {
+            double x = 0.0;
+            const char* first = m_text.data() + m_pos;
+            const auto [end, ec] = std::from_chars(first, m_text.data() + m_text.size(), x);
+            if (ec != std::errc()) Fail("bad number");
+            m_pos += static_cast<std::size_t>(end - first);
+            return x;
+        }
+        if (!m_variable.empty() && m_text.compare(m_pos, m_variable.size(), m_variable) == 0) {
+            m_pos += m_variable.size();
+            return m_value;
+        }
+        Fail("unknown name");
+    }
+
+    std::string m_text;
+    std::string m_variable;
+    std::size_t m_pos = 0;
+    double m_value = 0.0;
+};
+
+#endif  // MATMODEL_TESTS_EXPR_EVAL_H
