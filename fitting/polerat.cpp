@@ -3,6 +3,7 @@
 // log.
 #include "fitting/polerat.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -45,9 +46,16 @@ void CheckSettings(const Options& o) {
         Reject("Complex starting poles need complex pairs to be allowed.");
 }
 
-bool Repeated(const std::vector<double>& freq, std::size_t i) {
-    for (std::size_t k = 0; k < freq.size(); ++k)
-        if (k != i && freq[k] == freq[i]) return true;
+// A frequency listed twice, if any: equal neighbours are the usual reason for
+// not-a-number samples upstream (a derivative over a zero-width step).
+bool FindRepeated(const std::vector<double>& freq, double& repeated) {
+    std::vector<double> sorted(freq);
+    std::sort(sorted.begin(), sorted.end());
+    for (std::size_t k = 1; k < sorted.size(); ++k)
+        if (sorted[k] == sorted[k - 1]) {
+            repeated = sorted[k];
+            return true;
+        }
     return false;
 }
 
@@ -78,7 +86,9 @@ void CheckData(const std::vector<double>& freq, const PoleratSamples& samples,
                 if (!std::isfinite(entry[i].real()) || !std::isfinite(entry[i].imag())) {
                     std::string msg = "The sample at index " + std::to_string(i) + where + " (" +
                                       Num(freq[i]) + " Hz) is not a finite number";
-                    if (Repeated(freq, i)) msg += "; its frequency occurs more than once in the list";
+                    double repeated = 0.0;
+                    if (FindRepeated(freq, repeated))
+                        msg += "; the frequency " + Num(repeated) + " Hz occurs more than once in the list";
                     Reject(msg + ".");
                 }
         }

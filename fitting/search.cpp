@@ -184,6 +184,22 @@ PoleSet Shrink(const Model& model) {
     return poles;
 }
 
+// Removes the poles whose residues the constraint held at zero in every
+// entry: they add nothing to the model but cost the simulator. Returns how
+// many states went.
+int DropDeadPoles(Model& model) {
+    int dropped = 0;
+    for (std::size_t k = model.poles.size(); k-- > 0;) {
+        bool dead = true;
+        for (const auto& res : model.residues) dead = dead && res[k] == std::complex<double>(0.0, 0.0);
+        if (!dead) continue;
+        dropped += model.poles[k].imag() != 0.0 ? 2 : 1;
+        model.poles.erase(model.poles.begin() + static_cast<std::ptrdiff_t>(k));
+        for (auto& res : model.residues) res.erase(res.begin() + static_cast<std::ptrdiff_t>(k));
+    }
+    return dropped;
+}
+
 // The largest number of states the samples can determine: the relocation
 // solves for 2 states + 2 unknowns per entry from the counted real rows.
 int Capacity(const Problem& prob, const Options& opt) {
@@ -388,6 +404,10 @@ Model FitModel(const Problem& full, const Options& opt, Summary& summary, std::s
         }
         kept = OnAllSamples(full, opt, kept);
     }
+    const int dropped = DropDeadPoles(kept.model);
+    if (dropped > 0)
+        log += "dropped " + std::to_string(dropped) + (dropped == 1 ? " pole" : " poles") +
+               " whose residues came out zero\n";
     summary.order = StateCount(kept.model.poles);
     summary.error = kept.error;
     summary.targetMet = kept.error <= opt.targetError;

@@ -482,8 +482,8 @@ TEST(PoleratErrors, BadInputIsRejectedWithASentenceNamingTheFault) {
     EXPECT_EQ(Rejection(f, OnePort({4.0, Cx(nan, 0.0), 3.8})),
               "The sample at index 1 (2e+09 Hz) is not a finite number.");
     EXPECT_EQ(Rejection({1e9, 2e9, 2e9}, OnePort({4.0, 3.9, Cx(0.0, nan)})),
-              "The sample at index 2 (2e+09 Hz) is not a finite number; its frequency occurs more than once in the "
-              "list.");
+              "The sample at index 2 (2e+09 Hz) is not a finite number; the frequency 2e+09 Hz occurs more than "
+              "once in the list.");
     PoleratSamples ragged(2, std::vector<std::vector<Cx>>(1, {4.0, 3.9, 3.8}));
     EXPECT_EQ(Rejection(f, ragged), "The sample array must be square: row 0 holds 1 entries, not 2.");
 }
