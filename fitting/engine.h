@@ -98,8 +98,9 @@ Eigen::MatrixXd RealBasis(const Eigen::VectorXd& w, const PoleSet& poles);
 
 /// One relaxed relocation step: the zeros of the fitted weighting function
 /// become the new poles. Reports the condition estimate of the reduced solve.
+/// `coarse` trades accuracy for speed (normal equations instead of QR).
 PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
-                 double* condition);
+                 double* condition, bool coarse = false);
 
 /// Residues and constants for fixed poles: non-negative least squares when
 /// passivity is enforced, plain least squares otherwise.

@@ -311,8 +311,32 @@ void StackedProduct(const Eigen::VectorXcd& h, const Eigen::MatrixXd& basis, Eig
 
 }  // namespace
 
+namespace {
+
+// The trailing block of R for [A | B] from the normal equations: R22' R22 is
+// the Schur complement of A'A in M'M. Half the work of a QR, at the price of
+// squaring the condition number, which the coarse relocations of the order
+// search can afford. Returns false when a factor is not positive definite.
+bool ReduceByGram(const Eigen::MatrixXd& m, Eigen::Index nA, Eigen::Index nB, Eigen::MatrixXd& out,
+                  Eigen::Index row) {
+    Eigen::MatrixXd g = Eigen::MatrixXd::Zero(nA + nB, nA + nB);
+    g.selfadjointView<Eigen::Lower>().rankUpdate(m.transpose());
+    Eigen::MatrixXd gf = g.selfadjointView<Eigen::Lower>();
+    Eigen::LLT<Eigen::MatrixXd> l11(gf.topLeftCorner(nA, nA));
+    if (l11.info() != Eigen::Success) return false;
+    const Eigen::MatrixXd x = l11.matrixL().solve(gf.topRightCorner(nA, nB));
+    Eigen::MatrixXd schur = gf.bottomRightCorner(nB, nB);
+    schur.noalias() -= x.transpose() * x;
+    Eigen::LLT<Eigen::MatrixXd> l22(schur);
+    if (l22.info() != Eigen::Success) return false;
+    out.block(row, 0, nB, nB) = l22.matrixU();
+    return true;
+}
+
+}  // namespace
+
 PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
-                 double* condition) {
+                 double* condition, bool coarse) {
     const Eigen::Index n = prob.n;
     const Eigen::MatrixXd basis = RealBasis(prob.w, poles);
     const Eigen::Index states = basis.cols();
@@ -350,6 +374,8 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
             const double norm = m.col(j).norm();
             if (norm > 0.0) m.col(j) /= norm;
         }
+        if (coarse && 2 * n >= nA + nB && ReduceByGram(m, nA, nB, reduced, static_cast<Eigen::Index>(e) * nB))
+            continue;
         Eigen::HouseholderQR<Eigen::MatrixXd> qr(m);
         const Eigen::Index rTop = std::min<Eigen::Index>(2 * n, nA + nB);
         const Eigen::MatrixXd r = qr.matrixQR().topRows(rTop).triangularView<Eigen::Upper>();

@@ -79,7 +79,7 @@ OrderResult Iterate(const Problem& prob, const Options& opt, PoleSet poles, bool
         // end; the poles only need to be good enough to rank the order.
         const int maxIter = opt.maxIterations > 0 ? std::min(opt.maxIterations, kSearchIterations) : kSearchIterations;
         for (int it = 1; it <= maxIter; ++it) {
-            PoleSet next = Relocate(prob, poles, opt, &best.condition);
+            PoleSet next = Relocate(prob, poles, opt, &best.condition, true);
             const double change = PoleChange(poles, next);
             poles = std::move(next);
             best.iterations = it;
