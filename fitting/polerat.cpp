@@ -60,7 +60,7 @@ bool FindRepeated(const std::vector<double>& freq, double& repeated) {
 }
 
 void CheckData(const std::vector<double>& freq, const PoleratSamples& samples,
-               const std::vector<double>& weights) {
+               const std::vector<double>& weights, bool realPassive) {
     const std::size_t n = freq.size();
     if (n == 0) Reject("No samples to fit: the frequency list is empty.");
     for (std::size_t i = 0; i < n; ++i) {
@@ -93,6 +93,17 @@ void CheckData(const std::vector<double>& freq, const PoleratSamples& samples,
                 }
         }
     }
+    // With real poles only, a passive model's diagonal has Re H >= d >= 0: a
+    // negative real part there cannot be followed, and the best constrained
+    // fit would be useless. (A resonance, a complex pair, may dip below zero.)
+    if (realPassive)
+        for (std::size_t p = 0; p < ports; ++p)
+            for (std::size_t i = 0; i < n; ++i)
+                if (samples[p][p][i].real() < 0.0)
+                    Reject("The sample at index " + std::to_string(i) +
+                           (ports == 1 ? std::string() : " of entry (" + std::to_string(p) + ", " + std::to_string(p) + ")") +
+                           " (" + Num(freq[i]) + " Hz) has a negative real part (" + Num(samples[p][p][i].real()) +
+                           "); a passive model with real poles only is never negative there.");
     if (!weights.empty()) {
         if (weights.size() != n)
             Reject("The weight list holds " + std::to_string(weights.size()) + " values but there are " +
@@ -153,7 +164,7 @@ double polerat_run(polerat_data*& record, DataTable& info, const std::vector<dou
 
     // Everything is checked before the earlier record is touched.
     CheckSettings(opt);
-    CheckData(freq, samples, weights);
+    CheckData(freq, samples, weights, enforce_passivity && !allow_complex);
 
     const polerat::detail::Problem prob = polerat::detail::MakeProblem(freq, samples, weights, weighting);
     polerat::detail::Summary summary;
