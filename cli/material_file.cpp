@@ -122,9 +122,24 @@ std::vector<std::string_view> SplitFields(std::string_view line, Layout layout) 
     return fields;
 }
 
-Layout DetectLayout(std::string_view firstLine) {
+// A header's first column name starts with a letter (or is quoted); a data
+// line with a typo in its first number still counts as data, so that it is
+// reported as a bad number rather than taken for a header.
+bool LooksLikeHeader(std::string_view line) {
+    const char c = Lower(line.front());
+    return (c >= 'a' && c <= 'z') || c == '"' || c == '\'' || c == '_';
+}
+
+Layout DetectLayout(std::string_view firstLine, bool header) {
     if (firstLine.find(';') != std::string_view::npos) return Layout::kSemicolon;
-    if (firstLine.find(',') != std::string_view::npos) return Layout::kComma;
+    if (firstLine.find(',') != std::string_view::npos) {
+        // "1e9 3,72 0.0085" is blank-separated with a decimal comma, not CSV:
+        // its comma-separated pieces hold blanks inside.
+        bool blanksInside = false;
+        for (std::string_view f : SplitFields(firstLine, Layout::kComma))
+            blanksInside |= std::find_if(f.begin(), f.end(), IsBlank) != f.end();
+        if (header || !blanksInside) return Layout::kComma;
+    }
     if (firstLine.find('\t') != std::string_view::npos) return Layout::kTab;
     return Layout::kWhitespace;
 }
@@ -226,13 +241,14 @@ private:
 
     void Line(int lineNo, std::string_view raw, std::string_view content) {
         const bool first = !m_seenContent;
+        const bool header = first && LooksLikeHeader(content);
         if (first) {
             m_seenContent = true;
-            m_layout = DetectLayout(content);
+            m_layout = DetectLayout(content, header);
             m_table.format = LayoutName(m_layout);
         }
         const std::vector<std::string_view> fields = SplitFields(content, m_layout);
-        if (first && !fields.empty() && !ParseField(fields[0])) {
+        if (header && !fields.empty() && !ParseNumber(fields[0])) {
             Header(lineNo, raw, fields);
             return;
         }

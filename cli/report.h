@@ -119,6 +119,9 @@ struct ModelReport {
     WorstError dkError;           ///< fitted vs measured
     WorstError dfError;           ///< fitted vs measured
     WorstError causalShift;       ///< Kramers-Kronig Dk vs measured
+    /// Complex eps of the model vs the eps the fit was given (causal Dk,
+    /// measured Df). Above 20 % the fit counts as failed.
+    WorstError targetError;
     PassivityCheck passivity;
     std::string variable;
     std::string dkExpression;
@@ -133,6 +136,11 @@ ModelReport FitSinglePoint(const SinglePoint& point, const std::string& variable
 
 /// The model's complex relative permittivity eps = Dk (1 - j Df) at `freqHz`.
 std::complex<double> EvaluateModel(const ModelReport& report, double freqHz);
+
+/// Checks Df >= 0 and Dk > 0 of the report's model (poles, residues, eps_inf)
+/// at 0 Hz and on a logarithmic grid reaching three decades beyond the lowest
+/// and highest of the samples and the model's pole frequencies.
+PassivityCheck CheckPassivity(const ModelReport& report);
 
 /// One JSON document: source, input, model, errors, passivity, expressions.
 nlohmann::json ReportToJson(const ModelReport& report);
