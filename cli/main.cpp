@@ -36,22 +36,32 @@ const char kDescription[] =
     "multi-pole Debye model, reports its terms, its error and its passivity, and writes\n"
     "the two expressions Dk(Freq) and Df(Freq) a field simulator evaluates.";
 
-const char kFooter[] = R"(Input files:
+const char kInputHelp[] = R"(Input files:
   One sample per line: frequency, Dk, and Df (or a conductivity in S/m with
   --conductivity). Numbers separated by blanks, commas, tabs or semicolons
   (then a decimal comma is fine). An optional header line names the columns and
   may give the frequency unit, e.g. "Frequency (GHz), Dk, Df". '#' starts a
   comment.
+)";
 
+const char kFitExamples[] = R"(
 Examples:
   matmodel fit examples/laminate.txt --plot laminate.svg
   matmodel fit examples/broadband.csv --table fitted.csv --json
   matmodel fit --conductivity examples/conductive.tsv
   matmodel fit --freq-unit GHz mydata.txt
-  matmodel fit examples/* --plot 'plots/{}.svg'
-  matmodel wideband --dk 4.0 --df 0.02 --freq 1e9 --max-freq 10GHz --var F
+  matmodel fit examples/*.txt examples/*.csv --plot '{}.svg'
+)";
 
-Exit status: 0 all fits done; 2 bad input or options (reported first); 1 a fit failed.)";
+const char kWidebandExamples[] = R"(
+Examples:
+  matmodel wideband --dk 4.0 --df 0.02 --freq 1e9 --max-freq 1e10
+  matmodel wideband --dk 3.5 --df 0.004 --freq 10GHz --max-freq 100GHz --dc-dk 3.7 --plot w.svg
+)";
+
+const char kExitStatus[] = R"(
+Exit status: 0 when every input was fitted; 2 for bad input, options or output
+paths (also when other inputs failed to fit); 1 when a fit failed.)";
 
 class OutputError : public std::runtime_error {
 public:
@@ -138,15 +148,15 @@ void CheckOutputNames(const Outputs& out,
     }
 }
 
-nlohmann::json ErrorDocument(const std::string& source, const char* status,
+nlohmann::ordered_json ErrorDocument(const std::string& source, const char* status,
                              const std::string& message, int line, const std::string& text) {
-    nlohmann::json error = {{"message", message}};
+    nlohmann::ordered_json error = {{"message", message}};
     if (line > 0) error["line"] = line;
     if (!text.empty()) error["text"] = text;
     return {{"source", source}, {"status", status}, {"error", error}};
 }
 
-void PrintJson(const nlohmann::json& doc) {
+void PrintJson(const nlohmann::ordered_json& doc) {
     // One document per line; a file name that is not UTF-8 must not abort.
     std::cout << doc.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n"
               << std::flush;
@@ -169,7 +179,7 @@ void Emit(const matmodel::ModelReport& report, const Outputs& out, const std::st
         throw OutputError(e.what());
     }
     if (out.json) {
-        nlohmann::json doc = matmodel::ReportToJson(report);
+        nlohmann::ordered_json doc = matmodel::ReportToJson(report);
         if (!table.empty()) doc["outputs"]["table"] = table;
         if (!plot.empty()) doc["outputs"]["plot"] = plot;
         PrintJson(doc);
@@ -206,6 +216,8 @@ int RunOne(const std::string& source, const std::string& stem, const Outputs& ou
         return fail(kFitFailed, source + ": " + e.what());
     } catch (const std::exception& e) {
         return fail(kFitFailed, source + ": " + e.what());
+    } catch (...) {
+        return fail(kFitFailed, source + ": fit failed");
     }
 }
 
@@ -230,7 +242,10 @@ void AddOutputOptions(CLI::App& cmd, Outputs& out) {
 
 int main(int argc, char** argv) {
     CLI::App app{kDescription, "matmodel"};
-    app.footer(kFooter);
+    // The top-level help shows every example under one heading.
+    const std::string examplesHeading = "\nExamples:\n";
+    app.footer(std::string(kInputHelp) + kFitExamples +
+               std::string(kWidebandExamples).substr(examplesHeading.size()) + kExitStatus);
     app.set_version_flag("--version", std::string("matmodel ") + MATMODEL_VERSION);
     app.require_subcommand(1);
 
@@ -241,7 +256,7 @@ int main(int argc, char** argv) {
     CLI::App* fit = app.add_subcommand("fit", "Fit the samples of one or more material files");
     fit->add_option("FILE", files, "Material file(s): frequency, Dk, Df per line")
         ->required()
-        ->type_name("FILE...");
+        ->type_name("");
     fit->add_flag("--conductivity", conductivity,
                   "The third column is a conductivity in S/m, not a loss tangent");
     fit->add_option("--freq-unit", freqUnit,
@@ -249,7 +264,7 @@ int main(int argc, char** argv) {
                     "header's, else Hz)")
         ->type_name("UNIT");
     AddOutputOptions(*fit, out);
-    fit->footer(kFooter);
+    fit->footer(std::string(kInputHelp) + kFitExamples + kExitStatus);
 
     std::string dk, df, freq, maxFreq, sigma = "0", dcDk = "0";
     CLI::App* wide = app.add_subcommand(
@@ -266,7 +281,7 @@ int main(int argc, char** argv) {
     wide->add_option("--dc-dk", dcDk, "Dk at 0 Hz (default: 1 + 10 Df times the high-frequency Dk)")
         ->type_name("D");
     AddOutputOptions(*wide, out);
-    wide->footer(kFooter);
+    wide->footer(std::string(kWidebandExamples).substr(1) + kExitStatus);
 
     if (argc <= 1) {
         std::cerr << app.help();
@@ -325,6 +340,9 @@ int main(int argc, char** argv) {
         return kBadInput;
     } catch (const std::exception& e) {
         std::cerr << "matmodel: " << e.what() << "\n";
+        return kFitFailed;
+    } catch (...) {
+        std::cerr << "matmodel: unexpected failure\n";
         return kFitFailed;
     }
 }

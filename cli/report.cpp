@@ -185,7 +185,7 @@ void Summarise(InputSummary& s, const ReportingModeler& m) {
     }
 }
 
-nlohmann::json Complex(std::complex<double> z) {
+nlohmann::ordered_json Complex(std::complex<double> z) {
     return {{"re", z.real()}, {"im", z.imag()}};
 }
 
@@ -331,8 +331,9 @@ PassivityCheck CheckPassivity(const ModelReport& r) {
     return check;
 }
 
-nlohmann::json ReportToJson(const ModelReport& r) {
-    using nlohmann::json;
+nlohmann::ordered_json ReportToJson(const ModelReport& r) {
+    // Insertion order: a person reading the document sees source and status first.
+    using json = nlohmann::ordered_json;
     const InputSummary& in = r.input;
     json input = {{"kind", in.kind},
                   {"samples", in.samples},

@@ -143,7 +143,7 @@ std::complex<double> EvaluateModel(const ModelReport& report, double freqHz);
 PassivityCheck CheckPassivity(const ModelReport& report);
 
 /// One JSON document: source, input, model, errors, passivity, expressions.
-nlohmann::json ReportToJson(const ModelReport& report);
+nlohmann::ordered_json ReportToJson(const ModelReport& report);
 
 /// The human-readable report, several lines ending in a newline.
 std::string ReportToText(const ModelReport& report);

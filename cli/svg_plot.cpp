@@ -384,7 +384,10 @@ private:
                     return TypographicMinus(FormatGeneral(std::pow(10.0, e), 3));
                 return Superscript("10", e);
             },
-            [](int m, int e) { return TypographicMinus(FormatGeneral(m * std::pow(10.0, e), 3)); });
+            [](int m, int e) {
+                if (e < -4) return std::to_string(m) + "\xC3\x97" + Superscript("10", e);  // "5×10⁻⁵"
+                return TypographicMinus(FormatGeneral(m * std::pow(10.0, e), 3));
+            });
 
         OpenPanel("df", y, ticks);
         DrawCurve("df", CurvePath(y, true, &CurvePoint::df));
@@ -393,6 +396,14 @@ private:
             if (row.freq <= 0.0 || !(row.dfMeasured > 0.0)) continue;
             const double py = y.Map(std::log10(row.dfMeasured));
             m_out += Marker(m_x.Map(std::log10(row.freq)), py, r);
+        }
+        if (!m_r.passivity.passive) {
+            // Negative loss has no place on a log axis: say where it is instead.
+            m_out += "<text x=\"" + Num(kRight - 10) + "\" y=\"" + Num(kDfTop + kPanelHeight - 10) +
+                     "\" font-size=\"12.5\" text-anchor=\"end\" fill=\"#c00000\">" +
+                     Escape("gain: Df down to " + FormatGeneral(m_r.passivity.minDf, 3) + " at " +
+                            FormatFrequency(m_r.passivity.minDfFreq) + " (not drawn)") +
+                     "</text>\n";
         }
         ClosePanel("Df (loss tangent, log scale)", y);
     }
