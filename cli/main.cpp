@@ -1,12 +1,11 @@
 // matmodel: fit a causal multi-pole Debye model to measured dielectric data
 // and show how good it is. Option parsing here; the work is in report.h,
 // svg_plot.h and material_file.h.
-#include <cstdio>
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <iostream>
 #include <map>
-#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -24,7 +23,8 @@
 
 namespace {
 
-// Exit statuses. Bad input outranks a failed fit when several files fail.
+// Exit statuses, in rank order: with several inputs the highest is returned,
+// so bad input outranks a failed fit.
 constexpr int kOk = 0;
 constexpr int kFitFailed = 1;
 constexpr int kBadInput = 2;
@@ -149,7 +149,8 @@ void CheckOutputNames(const Outputs& out,
 }
 
 nlohmann::ordered_json ErrorDocument(const std::string& source, const char* status,
-                             const std::string& message, int line, const std::string& text) {
+                                     const std::string& message, int line,
+                                     const std::string& text) {
     nlohmann::ordered_json error = {{"message", message}};
     if (line > 0) error["line"] = line;
     if (!text.empty()) error["text"] = text;
@@ -163,8 +164,9 @@ void PrintJson(const nlohmann::ordered_json& doc) {
 }
 
 // Writes the requested files, then prints the report. Throws OutputError.
+// Text reports after the first are set off by a blank line.
 void Emit(const matmodel::ModelReport& report, const Outputs& out, const std::string& stem,
-          bool first) {
+          bool& printedBefore) {
     std::string table, plot;
     try {
         if (!out.table.empty()) {
@@ -188,13 +190,14 @@ void Emit(const matmodel::ModelReport& report, const Outputs& out, const std::st
     std::string text = matmodel::ReportToText(report);
     if (!table.empty()) text += "  table        " + table + "\n";
     if (!plot.empty()) text += "  plot         " + plot + "\n";
-    std::cout << (first ? "" : "\n") << text << std::flush;
+    std::cout << (printedBefore ? "\n" : "") << text << std::flush;
+    printedBefore = true;
 }
 
 // Runs one input through `fit` and reports its outcome; never throws.
 template <typename FitFn>
-int RunOne(const std::string& source, const std::string& stem, const Outputs& out, bool first,
-           FitFn fit) {
+int RunOne(const std::string& source, const std::string& stem, const Outputs& out,
+           bool& printedBefore, FitFn fit) {
     auto fail = [&](int status, const std::string& message, int line = 0,
                     const std::string& text = {}) {
         std::cerr << message << "\n" << std::flush;
@@ -204,7 +207,7 @@ int RunOne(const std::string& source, const std::string& stem, const Outputs& ou
         return status;
     };
     try {
-        Emit(fit(), out, stem, first);
+        Emit(fit(), out, stem, printedBefore);
         return kOk;
     } catch (const matmodel::MaterialFileError& e) {
         return fail(kBadInput, e.what(), e.Line(), e.Text());
@@ -219,11 +222,6 @@ int RunOne(const std::string& source, const std::string& stem, const Outputs& ou
     } catch (...) {
         return fail(kFitFailed, source + ": fit failed");
     }
-}
-
-int Worse(int a, int b) {
-    if (a == kBadInput || b == kBadInput) return kBadInput;
-    return std::max(a, b);
 }
 
 void AddOutputOptions(CLI::App& cmd, Outputs& out) {
@@ -302,6 +300,7 @@ int main(int argc, char** argv) {
                              "\" is not a name (letters, digits and _, not starting with a digit)");
 
         int status = kOk;
+        bool printed = false;
         if (fit->parsed()) {
             matmodel::ReadOptions options;
             if (!freqUnit.empty()) {
@@ -315,12 +314,12 @@ int main(int argc, char** argv) {
             std::vector<std::pair<std::string, std::string>> inputs;
             for (const auto& f : files) inputs.emplace_back(f, Stem(f));
             CheckOutputNames(out, inputs);
-            for (std::size_t i = 0; i < files.size(); ++i) {
-                const std::string& path = files[i];
-                status = Worse(status, RunOne(path, Stem(path), out, i == 0, [&] {
-                                   return matmodel::FitMaterialTable(
-                                       matmodel::ReadMaterialFile(path, options), out.variable);
-                               }));
+            for (const std::string& path : files) {
+                status = std::max(status, RunOne(path, Stem(path), out, printed, [&] {
+                                      return matmodel::FitMaterialTable(
+                                          matmodel::ReadMaterialFile(path, options),
+                                          out.variable);
+                                  }));
             }
         } else {
             matmodel::SinglePoint p;
@@ -331,7 +330,7 @@ int main(int argc, char** argv) {
             p.sigma = ParseQuantity("--sigma", sigma, false);
             p.dcDk = ParseQuantity("--dc-dk", dcDk, false);
             CheckOutputNames(out, {{std::string(), "wideband"}});
-            status = RunOne("wideband", "wideband", out, true,
+            status = RunOne("wideband", "wideband", out, printed,
                             [&] { return matmodel::FitSinglePoint(p, out.variable); });
         }
         return status;
