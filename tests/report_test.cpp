@@ -9,7 +9,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include "cli/report.h"
 #include "cli/svg_plot.h"
@@ -65,15 +64,6 @@ double ToDouble(const std::string& text) {
     const auto res = std::from_chars(text.data(), text.data() + text.size(), v);
     EXPECT_TRUE(res.ec == std::errc() && res.ptr == text.data() + text.size()) << text;
     return v;
-}
-
-std::vector<double> Numbers(const std::string& csvLine) {
-    std::vector<double> out;
-    std::stringstream ss(csvLine);
-    for (std::string cell; std::getline(ss, cell, ',');) {
-        out.push_back(ToDouble(cell));
-    }
-    return out;
 }
 
 TEST(ModelReport, EvaluatesTheSingleDebyeRelaxationInClosedForm) {
@@ -155,35 +145,14 @@ TEST(ModelReport, DebyeTermsAndExpressionsDescribeTheFittedModel) {
     }
 }
 
-TEST(ModelReport, ConductivityTablesReachTheModelerAsConductivity) {
-    MaterialTable t;
-    t.path = "sigma";
-    t.lossKind = LossKind::kConductivity;
-    t.freq = {1e9, 2e9, 5e9, 1e10};
-    t.dk = {4.0, 4.0, 4.0, 4.0};
-    t.loss = {0.01, 0.02, 0.05, 0.1};
-    t.line = {1, 2, 3, 4};
-    const ModelReport r = matmodel::FitMaterialTable(t, "F");
-    EXPECT_EQ(r.input.kind, "conductivity");
-    // sigma / (2 pi f eps0 Dk) = 0.01 / (2 pi 1e9 8.854e-12 4), about 0.0449.
-    EXPECT_NEAR(r.rows[0].dfMeasured, 0.0449, 1e-4);
-}
-
-TEST(SinglePoint, FitsTheFourPercentExample) {
+TEST(SinglePoint, ReachesTheRequestedDcDk) {
     matmodel::SinglePoint p;
     p.dk = 4.0;
     p.df = 0.02;
     p.freq = 1e9;
     p.maxFreq = 1e10;
-    const ModelReport r = matmodel::FitSinglePoint(p, "Freq");
-    EXPECT_EQ(r.input.samples, 51u);
-    EXPECT_FALSE(r.causalReconstruction);
-    EXPECT_TRUE(r.passivity.passive);
-    const Complex eps = matmodel::EvaluateModel(r, 1e9);
-    EXPECT_NEAR(eps.real(), 4.0, 0.01);
-    EXPECT_NEAR(-eps.imag() / eps.real(), 0.02, 0.0005);
     // The default dc Dk is 1 + 10 Df times the high-frequency Dk, ~4.49.
-    EXPECT_NEAR(r.staticDk, 4.489, 0.01);
+    EXPECT_NEAR(matmodel::FitSinglePoint(p, "Freq").staticDk, 4.489, 0.01);
 
     p.dcDk = 4.3;
     EXPECT_NEAR(matmodel::FitSinglePoint(p, "Freq").staticDk, 4.3, 0.01);
@@ -232,32 +201,6 @@ TEST(ModelReport, SaysWhyAFitCollapsesOnLossTooHighForACausalModel) {
         EXPECT_THAT(e.what(), HasSubstr("fit failed: the model misses the samples by up to "));
         EXPECT_THAT(e.what(), HasSubstr("the Kramers-Kronig Dk falls to -"));
     }
-}
-
-TEST(ModelReport, JsonAndCsvCarryTheReportExactly) {
-    const ModelReport r = matmodel::FitMaterialTable(PlantedDebyeTable(), "F");
-
-    const nlohmann::json j = nlohmann::json::parse(matmodel::ReportToJson(r).dump());
-    EXPECT_EQ(j["status"], "ok");
-    EXPECT_EQ(j["model"]["order"], r.order);
-    EXPECT_EQ(j["model"]["residue_at_infinity"].get<double>(), r.epsInf);
-    ASSERT_EQ(j["model"]["poles"].size(), r.order);
-    EXPECT_EQ(j["model"]["poles"][0]["re"].get<double>(), r.poles[0].real());
-    EXPECT_EQ(j["model"]["debye_terms"].size(), r.debye.size());
-    EXPECT_EQ(j["errors"]["dk_max_relative"].get<double>(), r.dkError.relative);
-    EXPECT_EQ(j["passivity"]["passive"], true);
-    EXPECT_EQ(j["expressions"]["dk"], r.dkExpression);
-
-    std::stringstream csv(matmodel::ReportToCsv(r));
-    std::string line;
-    std::getline(csv, line);
-    EXPECT_EQ(line, "frequency_hz,dk_measured,df_measured,dk_causal,dk_fitted,df_fitted");
-    for (const matmodel::SampleRow& row : r.rows) {
-        ASSERT_TRUE(std::getline(csv, line));
-        EXPECT_THAT(Numbers(line), ::testing::ElementsAre(row.freq, row.dkMeasured, row.dfMeasured,
-                                                          row.dkCausal, row.dkFitted, row.dfFitted));
-    }
-    EXPECT_FALSE(std::getline(csv, line));
 }
 
 // Numbers of an SVG path's "M x y L x y ..." data, as (x, y) pairs.
