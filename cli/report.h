@@ -1,0 +1,157 @@
+// The model report: runs a fresh MaterialModeler on one input and collects
+// what an engineer wants to know about the result (the Debye terms, how well
+// the model matches the samples, whether it is passive, the expressions), and
+// renders it as text, JSON or a CSV table.
+//
+//   matmodel::ModelReport r = matmodel::FitMaterialTable(
+//       matmodel::ReadMaterialFile("examples/laminate.txt", {}), "Freq");
+//   std::cout << matmodel::ReportToText(r);
+//
+// Frequencies are in hertz; poles and residues in the plane of s = j*omega,
+// omega in rad/s, as MaterialModeler reports them.
+#ifndef MATMODEL_CLI_REPORT_H
+#define MATMODEL_CLI_REPORT_H
+
+#include <complex>
+#include <cstddef>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "cli/material_file.h"
+
+namespace matmodel {
+
+/// The arguments of the single-point (wideband Debye) input.
+struct SinglePoint {
+    double dk = 0.0;
+    double df = 0.0;
+    double freq = 0.0;     ///< Hz, where dk and df were measured
+    double maxFreq = 0.0;  ///< Hz, top of the synthesised table
+    double sigma = 0.0;    ///< dc conductivity, S/m
+    double dcDk = 0.0;     ///< Dk at 0 Hz; 0 selects the modeler's default
+};
+
+/// The input could not be used (the modeler refused it, or the single-point
+/// arguments make no sense). Exit status 2 in the tool.
+class InputError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// The fit itself failed or gave unusable numbers. Exit status 1 in the tool.
+class FitError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct InputSummary {
+    std::string source;    ///< the file's path, or "wideband" for a single point
+    std::string kind;      ///< "loss_tangent", "conductivity" or "single_point"
+    std::string format;    ///< the file's layout; empty for a single point
+    std::string freqUnit;  ///< the file's frequency unit; empty for a single point
+    bool header = false;
+    bool reordered = false;  ///< the file was not in ascending frequency order
+    std::size_t samples = 0;
+    double minFreq = 0.0;
+    double maxFreq = 0.0;
+    std::optional<SinglePoint> point;
+};
+
+/// One real pole p < 0 with residue r, read as a Debye relaxation
+/// delta / (1 + j f / fr): delta = r / |p|, fr = |p| / (2 pi).
+struct DebyeTerm {
+    double deltaEps = 0.0;
+    double relaxationHz = 0.0;
+    double pole = 0.0;
+    double residue = 0.0;
+};
+
+/// A complex-conjugate pair, given by its member with a positive imaginary
+/// part (the other is the conjugate).
+struct ComplexPair {
+    std::complex<double> pole;
+    std::complex<double> residue;
+};
+
+struct SampleRow {
+    double freq = 0.0;
+    double dkMeasured = 0.0;
+    double dfMeasured = 0.0;  ///< as the modeler holds it (after its Df floor or conversion)
+    double dkCausal = 0.0;    ///< the fit's Dk target: Kramers-Kronig corrected, or measured
+    double dkFitted = 0.0;
+    double dfFitted = 0.0;
+};
+
+/// The largest relative deviation over the samples and where it occurs.
+struct WorstError {
+    double relative = 0.0;
+    double freq = 0.0;
+};
+
+/// Df >= 0 and Dk > 0 checked on a grid from 0 Hz to far above the band and
+/// the model's relaxations.
+struct PassivityCheck {
+    bool passive = true;
+    double minDf = 0.0;
+    double minDfFreq = 0.0;
+    double minDk = 0.0;
+    double minDkFreq = 0.0;
+    double fromHz = 0.0;
+    double toHz = 0.0;
+    std::size_t points = 0;
+};
+
+struct ModelReport {
+    InputSummary input;
+    bool causalReconstruction = false;  ///< Dk was made causal before the fit
+    std::size_t order = 0;
+    double epsInf = 0.0;    ///< the residue at infinity
+    double staticDk = 0.0;  ///< Dk of the model at 0 Hz
+    std::vector<std::complex<double>> poles;     ///< record order
+    std::vector<std::complex<double>> residues;  ///< record order
+    std::vector<DebyeTerm> debye;                ///< by relaxation frequency
+    std::vector<ComplexPair> pairs;
+    std::vector<SampleRow> rows;  ///< by frequency
+    WorstError dkError;           ///< fitted vs measured
+    WorstError dfError;           ///< fitted vs measured
+    WorstError causalShift;       ///< Kramers-Kronig Dk vs measured
+    /// Complex eps of the model vs the eps the fit was given (causal Dk,
+    /// measured Df). Above 20 % the fit counts as failed.
+    WorstError targetError;
+    PassivityCheck passivity;
+    std::string variable;
+    std::string dkExpression;
+    std::string dfExpression;
+};
+
+/// Fits a table read by ReadMaterialFile. Throws InputError or FitError.
+ModelReport FitMaterialTable(const MaterialTable& table, const std::string& variable);
+
+/// Fits the single-point model. Throws InputError or FitError.
+ModelReport FitSinglePoint(const SinglePoint& point, const std::string& variable);
+
+/// The model's complex relative permittivity eps = Dk (1 - j Df) at `freqHz`.
+std::complex<double> EvaluateModel(const ModelReport& report, double freqHz);
+
+/// Checks Df >= 0 and Dk > 0 of the report's model (poles, residues, eps_inf)
+/// at 0 Hz and on a logarithmic grid reaching three decades beyond the lowest
+/// and highest of the samples and the model's pole frequencies.
+PassivityCheck CheckPassivity(const ModelReport& report);
+
+/// One JSON document: source, input, model, errors, passivity, expressions.
+nlohmann::ordered_json ReportToJson(const ModelReport& report);
+
+/// The human-readable report, several lines ending in a newline.
+std::string ReportToText(const ModelReport& report);
+
+/// Header line and one row per sample: frequency_hz, dk_measured,
+/// df_measured, dk_causal, dk_fitted, df_fitted.
+std::string ReportToCsv(const ModelReport& report);
+
+}  // namespace matmodel
+
+#endif  // MATMODEL_CLI_REPORT_H
