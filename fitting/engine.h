@@ -26,6 +26,15 @@
 
 namespace polerat::detail {
 
+/// Poles are kept between kPoleFloor times the lowest positive sample
+/// frequency and kPoleCeiling times the highest. Above the ceiling a pole is
+/// indistinguishable from the constant. Far below the band a pole acts as
+/// 1/s, which is how dc conduction (sigma / (j w e0)) is carried: its real
+/// part r a / w^2 must stay negligible at the lowest sample, so the floor lies
+/// many decades down.
+inline constexpr double kPoleFloor = 1e-12;
+inline constexpr double kPoleCeiling = 1e4;
+
 /// Named form of polerat_run's positional settings.
 struct Options {
     double targetError = 1e-3;
@@ -90,6 +99,10 @@ Problem Subset(const Problem& prob, int count);
 /// Real poles spaced evenly on a log scale over the band (or lightly damped
 /// pairs when `complexPairs`), `order` states in all.
 PoleSet StartingPoles(const Problem& prob, int order, bool complexPairs);
+
+/// True when the loss (|Im H| on the diagonal) grows toward the lowest
+/// frequencies like dc conduction does.
+bool LossRisesTowardDc(const Problem& prob);
 
 /// Real-stacked partial-fraction basis: rows [0, n) real parts, [n, 2n)
 /// imaginary parts; one column per real pole, two per pair (the pair's basis

@@ -18,10 +18,9 @@ constexpr double kTwoPi = 6.283185307179586;
 // exactly zero (a lossless sample) must not get an infinite weight.
 constexpr double kRelativeFloor = 1e-6;
 
-// Poles are kept within this factor of the band's edges. Beyond it a pole is
-// indistinguishable from a constant (above) or from a pole at zero (below),
-// and the basis columns lose their meaning.
-constexpr double kPoleRange = 1e4;
+
+// Where a conduction pole starts, relative to the lowest sample frequency.
+constexpr double kConductionStart = 1e-6;
 
 // Relaxed relocation: the constant of the weighting function is kept away
 // from zero (and infinity) by these bounds, as in the relaxed method.
@@ -190,13 +189,49 @@ PoleSet StartingPoles(const Problem& prob, int order, bool complexPairs) {
         if (order % 2 == 1) poles.emplace_back(-std::exp(0.5 * (lo + hi)), 0.0);
         return poles;
     }
-    // Real poles at the centres of `order` equal slices of the log band: the
-    // natural start for relaxation data, whose loss peaks are wide on a log scale.
-    for (int k = 0; k < order; ++k) {
-        const double t = (k + 0.5) / order;
+    // A loss that keeps rising toward the lowest frequency comes from a pole
+    // below the band (dc conduction, ~1/w): start one there, where relocation
+    // from inside the band would not reach.
+    int inBand = order;
+    if (LossRisesTowardDc(prob) && order >= 2) {
+        poles.emplace_back(-prob.wLow * kConductionStart, 0.0);
+        --inBand;
+    }
+    // Real poles at the centres of equal slices of the log band: the natural
+    // start for relaxation data, whose loss peaks are wide on a log scale.
+    for (int k = 0; k < inBand; ++k) {
+        const double t = (k + 0.5) / inBand;
         poles.emplace_back(-std::exp(lo + (hi - lo) * t), 0.0);
     }
     return poles;
+}
+
+bool LossRisesTowardDc(const Problem& prob) {
+    // Slope of log|Im H| against log w over the lowest few positive samples,
+    // summed over the diagonal: about -1 for conduction, +1 below a relaxation.
+    std::vector<std::pair<double, double>> low;
+    for (int i = 0; i < prob.n; ++i) {
+        if (!(prob.w(i) > 0.0)) continue;
+        double im = 0.0;
+        for (int p = 0; p < prob.ports; ++p) im += std::fabs(prob.h[static_cast<std::size_t>(p * prob.ports + p)](i).imag());
+        if (im > 0.0) low.emplace_back(std::log(prob.w(i)), std::log(im));
+    }
+    if (low.size() < 3) return false;
+    std::sort(low.begin(), low.end());
+    low.resize(std::min<std::size_t>(low.size(), 5));
+    double mx = 0.0, my = 0.0;
+    for (const auto& [x, y] : low) {
+        mx += x;
+        my += y;
+    }
+    mx /= static_cast<double>(low.size());
+    my /= static_cast<double>(low.size());
+    double sxy = 0.0, sxx = 0.0;
+    for (const auto& [x, y] : low) {
+        sxy += (x - mx) * (y - my);
+        sxx += (x - mx) * (x - mx);
+    }
+    return sxx > 0.0 && sxy / sxx < -0.5;
 }
 
 Eigen::MatrixXd RealBasis(const Eigen::VectorXd& w, const PoleSet& poles) {
@@ -248,7 +283,7 @@ Eigen::VectorXd NormaliseColumns(Eigen::MatrixXd& m) {
 std::complex<double> Condition(std::complex<double> p, const Problem& prob, bool stable) {
     double a = p.real(), b = std::fabs(p.imag());
     if (stable && a > 0.0) a = -a;  // reflect an unstable pole
-    const double lo = prob.wLow / kPoleRange, hi = prob.wHigh * kPoleRange;
+    const double lo = prob.wLow * kPoleFloor, hi = prob.wHigh * kPoleCeiling;
     const double mag = std::hypot(a, b);
     if (b == 0.0) {
         const double m = std::clamp(std::fabs(a), lo, hi);

@@ -18,7 +18,6 @@ namespace polerat::detail {
 
 namespace {
 
-constexpr double kPoleRange = 1e4;  // as in the relocation: poles stay near the band
 
 // Weighted, real-stacked residual of the model, entry after entry.
 Eigen::VectorXd Residual(const Problem& prob, const Model& model) {
@@ -109,7 +108,7 @@ Model RefinePoles(const Problem& prob, const Model& start, const Options& opt, i
     if (iterations != nullptr) *iterations = 0;
     if (free.empty() || maxIter <= 0) return start;
 
-    const double thetaLo = std::log(prob.wLow / kPoleRange), thetaHi = std::log(prob.wHigh * kPoleRange);
+    const double thetaLo = std::log(prob.wLow * kPoleFloor), thetaHi = std::log(prob.wHigh * kPoleCeiling);
     Model model = start;
     Eigen::VectorXd r = Residual(prob, model);
     double cost = r.squaredNorm();

@@ -411,6 +411,7 @@ Model FitModel(const Problem& full, const Options& opt, Summary& summary, std::s
     summary.order = StateCount(kept.model.poles);
     summary.error = kept.error;
     summary.targetMet = kept.error <= opt.targetError;
+    if (summary.targetMet) summary.termination = 0;  // refinement can reach it last
     log += std::string("stopped: ") + kReasons[summary.termination] +
            Line(" at order %d, error %.3e, %d relocations in all\n", summary.order, summary.error, summary.iterations);
     Report(opt, 1.0, "done");

@@ -247,6 +247,22 @@ TEST(PoleratPassivity, RandomNoisyDebyeMixturesGiveStablePassiveModels) {
     }
 }
 
+TEST(PoleratRecovery, DcConductionIsCarriedByAPoleFarBelowTheBand) {
+    // eps = 4 + 1/(1 + j f/100 MHz) + sigma/(j w e0): the loss grows as 1/f
+    // toward dc, which only a pole many decades below the band can follow.
+    const double sigma = 1e-4, e0 = 8.854187817e-12;
+    const auto f = LogSpace(1.0, 1e10, 101);
+    auto h = Debye(f, 4.0, {1.0}, {1e8});
+    for (std::size_t i = 0; i < f.size(); ++i) h[i] += Cx(0.0, -sigma / (kTwoPi * f[i] * e0));
+    Fit fit;
+    FitWith(fit, f, OnePort(h));
+    EXPECT_LE(fit.error, 1e-3);
+    EXPECT_LE(fit.Order(), 3);
+    // The lowest pole sits far below 1 Hz and carries sigma/e0.
+    EXPECT_LT(-fit.record->pole_re[0], 1e-3 * kTwoPi);
+    EXPECT_NEAR(fit.record->c[0][0] * fit.record->b[0][0] / (sigma / e0), 1.0, 1e-3);
+}
+
 TEST(PoleratRecovery, SampleAtZeroHertzIsFittedByItsRealPart) {
     auto f = LogSpace(1e6, 1e11, 60);
     f.insert(f.begin(), 0.0);
