@@ -16,6 +16,10 @@ namespace matmodel {
 namespace {
 
 constexpr double kTwoPi = 6.283185307179586;
+constexpr double kE0 = 8.854187817e-12;  // F/m
+// A relaxation this far below the lowest sample is indistinguishable from
+// dc conduction (1/s) over the whole band.
+constexpr double kConductionBelow = 1e-3;
 
 // The passivity grid runs from 0 Hz and then logarithmically from three decades
 // below the lowest of the data and the relaxation frequencies to three decades
@@ -82,12 +86,17 @@ WorstError Worst(const std::vector<SampleRow>& rows, double SampleRow::*value,
 }
 
 void SplitPoles(ModelReport& r) {
+    double lowest = 0.0;
+    for (const SampleRow& row : r.rows)
+        if (row.freq > 0.0 && (lowest == 0.0 || row.freq < lowest)) lowest = row.freq;
     for (std::size_t k = 0; k < r.poles.size(); ++k) {
         const std::complex<double> p = r.poles[k];
         if (p.imag() == 0.0) {
             const double a = std::fabs(p.real());
-            r.debye.push_back({r.residues[k].real() / a, a / kTwoPi, p.real(),
-                               r.residues[k].real()});
+            DebyeTerm t{r.residues[k].real() / a, a / kTwoPi, p.real(), r.residues[k].real(), false};
+            t.conduction = lowest > 0.0 && t.relaxationHz < kConductionBelow * lowest;
+            if (t.conduction) r.dcConductivity += t.residue * kE0;
+            r.debye.push_back(t);
         } else if (p.imag() > 0.0) {
             r.pairs.push_back({p, r.residues[k]});
         }
@@ -180,6 +189,8 @@ ModelReport Collect(const ReportingModeler& modeler, InputSummary input,
 
     SplitPoles(r);
     r.staticDk = EvaluateModel(r, 0.0).real();
+    for (const DebyeTerm& t : r.debye)
+        if (t.conduction) r.staticDk -= t.deltaEps;
     r.dkError = Worst(r.rows, &SampleRow::dkFitted, &SampleRow::dkMeasured);
     r.dfError = Worst(r.rows, &SampleRow::dfFitted, &SampleRow::dfMeasured);
     r.causalShift = Worst(r.rows, &SampleRow::dkCausal, &SampleRow::dkMeasured);
@@ -371,7 +382,8 @@ nlohmann::ordered_json ReportToJson(const ModelReport& r) {
         debye.push_back({{"delta_eps", t.deltaEps},
                          {"relaxation_frequency_hz", t.relaxationHz},
                          {"pole", t.pole},
-                         {"residue", t.residue}});
+                         {"residue", t.residue},
+                         {"conduction", t.conduction}});
     for (const ComplexPair& c : r.pairs)
         pairs.push_back({{"pole", Complex(c.pole)}, {"residue", Complex(c.residue)}});
 
@@ -385,6 +397,7 @@ nlohmann::ordered_json ReportToJson(const ModelReport& r) {
           {"causal_reconstruction", r.causalReconstruction},
           {"residue_at_infinity", r.epsInf},
           {"static_dk", r.staticDk},
+          {"dc_conductivity_s_per_m", r.dcConductivity},
           {"poles", poles},
           {"residues", residues},
           {"debye_terms", debye},
@@ -441,15 +454,20 @@ std::string ReportToText(const ModelReport& r) {
     if (!r.debye.empty()) {
         Field(out, "Debye terms", Pad("delta_eps", 14) + "relaxation frequency");
         for (const DebyeTerm& t : r.debye)
-            Field(out, "", Pad(FormatGeneral(t.deltaEps, 6), 14) + FormatFrequency(t.relaxationHz, 5));
+            if (!t.conduction)
+                Field(out, "", Pad(FormatGeneral(t.deltaEps, 6), 14) + FormatFrequency(t.relaxationHz, 5));
     }
+    if (r.dcConductivity > 0.0)
+        Field(out, "conduction", "sigma " + FormatGeneral(r.dcConductivity, 6) +
+                                     " S/m (a pole far below the band, acting as 1/s)");
     for (const ComplexPair& c : r.pairs)
         Field(out, "complex pair",
               "pole " + FormatGeneral(c.pole.real(), 6) + " +/- j" +
                   FormatGeneral(std::fabs(c.pole.imag()), 6) + " rad/s, residue " +
                   FormatGeneral(c.residue.real(), 6) + (c.residue.imag() < 0 ? " -/+ j" : " +/- j") +
                   FormatGeneral(std::fabs(c.residue.imag()), 6));
-    Field(out, "Dk at 0 Hz", FormatGeneral(r.staticDk, 6));
+    Field(out, "Dk at 0 Hz", FormatGeneral(r.staticDk, 6) +
+                                           (r.dcConductivity > 0.0 ? " (without conduction)" : ""));
     Field(out, "max error",
           "Dk " + FormatPercent(r.dkError.relative) + " at " + FormatFrequency(r.dkError.freq) +
               ", Df " + FormatPercent(r.dfError.relative) + " at " +

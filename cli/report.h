@@ -63,11 +63,14 @@ struct InputSummary {
 
 /// One real pole p < 0 with residue r, read as a Debye relaxation
 /// delta / (1 + j f / fr): delta = r / |p|, fr = |p| / (2 pi).
+/// A relaxation many decades below the lowest sample acts as 1/s at every
+/// sample: dc conduction with sigma = r e0 (`conduction` set).
 struct DebyeTerm {
     double deltaEps = 0.0;
     double relaxationHz = 0.0;
     double pole = 0.0;
     double residue = 0.0;
+    bool conduction = false;
 };
 
 /// A complex-conjugate pair, given by its member with a positive imaginary
@@ -110,7 +113,8 @@ struct ModelReport {
     bool causalReconstruction = false;  ///< Dk was made causal before the fit
     std::size_t order = 0;
     double epsInf = 0.0;    ///< the residue at infinity
-    double staticDk = 0.0;  ///< Dk of the model at 0 Hz
+    double staticDk = 0.0;  ///< Dk of the model at 0 Hz, conduction terms left out
+    double dcConductivity = 0.0;  ///< S/m carried by the conduction terms
     std::vector<std::complex<double>> poles;     ///< record order
     std::vector<std::complex<double>> residues;  ///< record order
     std::vector<DebyeTerm> debye;                ///< by relaxation frequency

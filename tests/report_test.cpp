@@ -1,6 +1,7 @@
 // The model report: the model read as Debye terms, the passivity check, the
 // single-point and table fits, and the JSON, CSV and SVG renderings.
 #include <charconv>
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <sstream>
@@ -156,6 +157,25 @@ TEST(SinglePoint, ReachesTheRequestedDcDk) {
 
     p.dcDk = 4.3;
     EXPECT_NEAR(matmodel::FitSinglePoint(p, "Freq").staticDk, 4.3, 0.01);
+}
+
+TEST(SinglePoint, DcConductionIsReportedAsAConductivity) {
+    matmodel::SinglePoint p;
+    p.dk = 4.0;
+    p.df = 0.02;
+    p.freq = 1e9;
+    p.maxFreq = 1e10;
+    p.sigma = 1e-4;
+    const matmodel::ModelReport r = matmodel::FitSinglePoint(p, "Freq");
+    EXPECT_NEAR(r.dcConductivity / 1e-4, 1.0, 1e-3);
+    const auto conduction = std::count_if(r.debye.begin(), r.debye.end(),
+                                          [](const matmodel::DebyeTerm& t) { return t.conduction; });
+    EXPECT_EQ(conduction, 1);
+    // Without the 1/s term the model's dc Dk is an ordinary permittivity.
+    EXPECT_GT(r.staticDk, 3.5);
+    EXPECT_LT(r.staticDk, 5.0);
+    EXPECT_THAT(matmodel::ReportToText(r), HasSubstr("conduction   sigma 0.0001 S/m"));
+    EXPECT_TRUE(r.passivity.passive);
 }
 
 TEST(SinglePoint, RefusesArgumentsWithoutAPhysicalModel) {
