@@ -1,0 +1,57 @@
+// The lane kernels on AVX2, four samples per vector. Built with -mavx2 and
+// called only where the processor reports AVX2.
+#include <immintrin.h>
+
+#include "modeler/hilbert_lanes.h"
+
+namespace matmodel::detail {
+namespace {
+
+// The operations the lane kernels are written in (see hilbert_lanes.h).
+// No fused multiply-add: the vector logarithm must give the same bits as on
+// SSE2.
+struct Avx2 {
+    using D = __m256d;
+    using M = __m256d;
+    using I = __m256i;
+    static constexpr std::size_t kLanes = 4;
+
+    static D Set1(double a) { return _mm256_set1_pd(a); }
+    static D Load(const double* p) { return _mm256_loadu_pd(p); }
+    static void Store(double* p, D a) { _mm256_storeu_pd(p, a); }
+    static D LaneIndex() { return _mm256_set_pd(3.0, 2.0, 1.0, 0.0); }
+    static D Add(D a, D b) { return _mm256_add_pd(a, b); }
+    static D Sub(D a, D b) { return _mm256_sub_pd(a, b); }
+    static D Mul(D a, D b) { return _mm256_mul_pd(a, b); }
+    static D Div(D a, D b) { return _mm256_div_pd(a, b); }
+    static D Abs(D a) { return _mm256_andnot_pd(_mm256_set1_pd(-0.0), a); }
+    static D Neg(D a) { return _mm256_xor_pd(_mm256_set1_pd(-0.0), a); }
+
+    static M Ne(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_NEQ_UQ); }
+    static M Eq(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_EQ_OQ); }
+    static M Lt(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_LT_OQ); }
+    static M Gt(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_GT_OQ); }
+    static M Ge(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_GE_OQ); }
+    static M And(M a, M b) { return _mm256_and_pd(a, b); }
+    static bool All(M m) { return _mm256_movemask_pd(m) == 0xf; }
+    static D Select(M m, D a, D b) { return _mm256_blendv_pd(b, a, m); }
+    static D AddIf(M m, D sum, D t) { return Select(m, _mm256_add_pd(sum, t), sum); }
+    static D SubIf(M m, D sum, D t) { return Select(m, _mm256_sub_pd(sum, t), sum); }
+
+    static I Bits(D a) { return _mm256_castpd_si256(a); }
+    static D FromBits(I a) { return _mm256_castsi256_pd(a); }
+    static I Set64(std::uint64_t a) { return _mm256_set1_epi64x(static_cast<long long>(a)); }
+    static I Add64(I a, I b) { return _mm256_add_epi64(a, b); }
+    static I And64(I a, I b) { return _mm256_and_si256(a, b); }
+    static I Or64(I a, I b) { return _mm256_or_si256(a, b); }
+    static I Shr52(I a) { return _mm256_srli_epi64(a, 52); }
+
+    static D Log(D x) { return lanes::Log<Avx2>(x); }
+};
+
+}  // namespace
+
+void HilbertLanesAvx2(const LaneInput& in, double* r) { lanes::HilbertLanes<Avx2, 2>(in, r); }
+void LogLanesAvx2(const double* x, std::size_t n, double* y) { lanes::LogLanes<Avx2>(x, n, y); }
+
+}  // namespace matmodel::detail

@@ -1,0 +1,56 @@
+// The lane kernels on SSE2, two samples per vector: the floor of every x86-64
+// processor.
+#include <emmintrin.h>
+
+#include "modeler/hilbert_lanes.h"
+
+namespace matmodel::detail {
+namespace {
+
+// The operations the lane kernels are written in (see hilbert_lanes.h).
+// Masks are all-ones or all-zero lanes.
+struct Sse2 {
+    using D = __m128d;
+    using M = __m128d;
+    using I = __m128i;
+    static constexpr std::size_t kLanes = 2;
+
+    static D Set1(double a) { return _mm_set1_pd(a); }
+    static D Load(const double* p) { return _mm_loadu_pd(p); }
+    static void Store(double* p, D a) { _mm_storeu_pd(p, a); }
+    static D LaneIndex() { return _mm_set_pd(1.0, 0.0); }
+    static D Add(D a, D b) { return _mm_add_pd(a, b); }
+    static D Sub(D a, D b) { return _mm_sub_pd(a, b); }
+    static D Mul(D a, D b) { return _mm_mul_pd(a, b); }
+    static D Div(D a, D b) { return _mm_div_pd(a, b); }
+    static D Abs(D a) { return _mm_andnot_pd(_mm_set1_pd(-0.0), a); }
+    static D Neg(D a) { return _mm_xor_pd(_mm_set1_pd(-0.0), a); }
+
+    static M Ne(D a, D b) { return _mm_cmpneq_pd(a, b); }  // true when unordered
+    static M Eq(D a, D b) { return _mm_cmpeq_pd(a, b); }
+    static M Lt(D a, D b) { return _mm_cmplt_pd(a, b); }
+    static M Gt(D a, D b) { return _mm_cmpgt_pd(a, b); }
+    static M Ge(D a, D b) { return _mm_cmpge_pd(a, b); }
+    static M And(M a, M b) { return _mm_and_pd(a, b); }
+    static bool All(M m) { return _mm_movemask_pd(m) == 0x3; }
+    static D Select(M m, D a, D b) { return _mm_or_pd(_mm_and_pd(m, a), _mm_andnot_pd(m, b)); }
+    static D AddIf(M m, D sum, D t) { return Select(m, _mm_add_pd(sum, t), sum); }
+    static D SubIf(M m, D sum, D t) { return Select(m, _mm_sub_pd(sum, t), sum); }
+
+    static I Bits(D a) { return _mm_castpd_si128(a); }
+    static D FromBits(I a) { return _mm_castsi128_pd(a); }
+    static I Set64(std::uint64_t a) { return _mm_set1_epi64x(static_cast<long long>(a)); }
+    static I Add64(I a, I b) { return _mm_add_epi64(a, b); }
+    static I And64(I a, I b) { return _mm_and_si128(a, b); }
+    static I Or64(I a, I b) { return _mm_or_si128(a, b); }
+    static I Shr52(I a) { return _mm_srli_epi64(a, 52); }
+
+    static D Log(D x) { return lanes::Log<Sse2>(x); }
+};
+
+}  // namespace
+
+void HilbertLanesSse2(const LaneInput& in, double* r) { lanes::HilbertLanes<Sse2, 2>(in, r); }
+void LogLanesSse2(const double* x, std::size_t n, double* y) { lanes::LogLanes<Sse2>(x, n, y); }
+
+}  // namespace matmodel::detail
