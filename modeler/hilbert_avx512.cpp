@@ -9,8 +9,8 @@ namespace matmodel::detail {
 namespace {
 
 // The operations the lane kernels are written in (see hilbert_lanes.h).
-// Masks are the processor's mask registers. No fused multiply-add: the
-// vector logarithm must give the same bits as on SSE2.
+// Masks are the processor's mask registers. Fma is used only where the
+// logarithm asks for it, so AVX2 and AVX-512 give the same bits.
 struct Avx512 {
     using D = __m512d;
     using M = __mmask8;
@@ -25,6 +25,7 @@ struct Avx512 {
     static D Sub(D a, D b) { return _mm512_sub_pd(a, b); }
     static D Mul(D a, D b) { return _mm512_mul_pd(a, b); }
     static D Div(D a, D b) { return _mm512_div_pd(a, b); }
+    static D Fma(D a, D b, D c) { return _mm512_fmadd_pd(a, b, c); }
     static D Abs(D a) {
         return _mm512_castsi512_pd(_mm512_and_si512(_mm512_castpd_si512(a),
                                                     _mm512_set1_epi64(0x7fffffffffffffffLL)));
@@ -39,6 +40,7 @@ struct Avx512 {
     static M Lt(D a, D b) { return _mm512_cmp_pd_mask(a, b, _CMP_LT_OQ); }
     static M Gt(D a, D b) { return _mm512_cmp_pd_mask(a, b, _CMP_GT_OQ); }
     static M Ge(D a, D b) { return _mm512_cmp_pd_mask(a, b, _CMP_GE_OQ); }
+    static M Le(D a, D b) { return _mm512_cmp_pd_mask(a, b, _CMP_LE_OQ); }
     static M And(M a, M b) { return static_cast<M>(a & b); }
     static bool All(M m) { return m == 0xff; }
     static D Select(M m, D a, D b) { return _mm512_mask_blend_pd(m, b, a); }
@@ -51,16 +53,41 @@ struct Avx512 {
     static I Add64(I a, I b) { return _mm512_add_epi64(a, b); }
     static I And64(I a, I b) { return _mm512_and_si512(a, b); }
     static I Or64(I a, I b) { return _mm512_or_si512(a, b); }
-    // The zero-masking form: GCC 12 warns about the undefined source operand
-    // of the plain one.
+    // Here and below the zero-masking forms with a full mask: GCC 12 warns
+    // about the undefined source operand inside the plain ones.
     static I Shr52(I a) { return _mm512_maskz_srli_epi64(0xff, a, 52); }
+    static I Shr48(I a) { return _mm512_maskz_srli_epi64(0xff, a, 48); }
+    // Sixteen entries fit two registers; the permute reads the low four bits.
+    static D Lookup16(const double* table, I index) {
+        return _mm512_permutex2var_pd(_mm512_load_pd(table), index, _mm512_load_pd(table + 8));
+    }
 
-    static D Log(D x) { return lanes::Log<Avx512>(x); }
+    static void Transpose(D* rows) {
+        // Pairs, then 128-bit quarters, then 256-bit halves.
+        D t[8], s[8];
+        for (int i = 0; i < 8; i += 2) {
+            t[i] = _mm512_maskz_unpacklo_pd(0xff, rows[i], rows[i + 1]);
+            t[i + 1] = _mm512_maskz_unpackhi_pd(0xff, rows[i], rows[i + 1]);
+        }
+        const __m512i lo = _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0);
+        const __m512i hi = _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2);
+        for (int i = 0; i < 8; i += 4)
+            for (int j = 0; j < 2; ++j) {
+                s[i + j] = _mm512_permutex2var_pd(t[i + j], lo, t[i + j + 2]);
+                s[i + j + 2] = _mm512_permutex2var_pd(t[i + j], hi, t[i + j + 2]);
+            }
+        for (int j = 0; j < 4; ++j) {
+            rows[j] = _mm512_maskz_shuffle_f64x2(0xff, s[j], s[j + 4], 0x44);
+            rows[j + 4] = _mm512_maskz_shuffle_f64x2(0xff, s[j], s[j + 4], 0xee);
+        }
+    }
+
+    static D Log(D x) { return lanes::LogTable<Avx512>(x); }
 };
 
 }  // namespace
 
-void HilbertLanesAvx512(const LaneInput& in, double* r) { lanes::HilbertLanes<Avx512, 2>(in, r); }
+void HilbertLanesAvx512(const LaneWork& work, double* r) { lanes::HilbertLanes<Avx512, 4>(work, r); }
 void LogLanesAvx512(const double* x, std::size_t n, double* y) { lanes::LogLanes<Avx512>(x, n, y); }
 
 }  // namespace matmodel::detail

@@ -3,6 +3,7 @@
 // instruction set for the vector forms.
 #include "modeler/hilbert_kernels.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -16,10 +17,13 @@ namespace {
 constexpr double kInvPi = 0.3183098861837907;
 constexpr double kTopExtension = 10.0;  // the loss returns to zero a decade above the band
 
+// Which logarithm the one-lane operations use.
+enum class ScalarLog { kStd, kDiv, kTable };
+
 // The lane operations on one double at a time. With std::log this is the
-// portable fast kernel; with the vector logarithm it is that logarithm's
+// portable fast kernel; with a vector logarithm it is that logarithm's
 // reference, computed with the same operations in the same order.
-template <bool kStdLog>
+template <ScalarLog kLog>
 struct Scalar {
     using D = double;
     using M = bool;
@@ -34,6 +38,7 @@ struct Scalar {
     static D Sub(D a, D b) { return a - b; }
     static D Mul(D a, D b) { return a * b; }
     static D Div(D a, D b) { return a / b; }
+    static D Fma(D a, D b, D c) { return std::fma(a, b, c); }
     static D Abs(D a) { return std::fabs(a); }
     static D Neg(D a) { return -a; }
 
@@ -42,6 +47,7 @@ struct Scalar {
     static M Lt(D a, D b) { return a < b; }
     static M Gt(D a, D b) { return a > b; }
     static M Ge(D a, D b) { return a >= b; }
+    static M Le(D a, D b) { return a <= b; }
     static M And(M a, M b) { return a && b; }
     static bool All(M m) { return m; }
     static D Select(M m, D a, D b) { return m ? a : b; }
@@ -63,12 +69,17 @@ struct Scalar {
     static I And64(I a, I b) { return a & b; }
     static I Or64(I a, I b) { return a | b; }
     static I Shr52(I a) { return a >> 52; }
+    static I Shr48(I a) { return a >> 48; }
+    static D Lookup16(const double* table, I index) { return table[index & 15]; }
+    static void Transpose(D*) {}
 
     static D Log(D x) {
-        if constexpr (kStdLog)
+        if constexpr (kLog == ScalarLog::kStd)
             return std::log(x);
+        else if constexpr (kLog == ScalarLog::kDiv)
+            return lanes::LogDiv<Scalar>(x);
         else
-            return lanes::Log<Scalar>(x);
+            return lanes::LogTable<Scalar>(x);
     }
 };
 
@@ -100,6 +111,8 @@ void PlainLoop(const LossSegments& s, std::vector<double>& r) {
 }
 
 double StdLog(double x) { return std::log(x); }
+double DivLog(double x) { return lanes::LogDiv<Scalar<ScalarLog::kDiv>>(x); }
+double TableLog(double x) { return lanes::LogTable<Scalar<ScalarLog::kTable>>(x); }
 
 bool CpuHas(SimdLevel level) {
 #if defined(MATMODEL_HILBERT_X86)
@@ -109,7 +122,7 @@ bool CpuHas(SimdLevel level) {
     case SimdLevel::kSse2:
         return true;
     case SimdLevel::kAvx2:
-        return __builtin_cpu_supports("avx2");
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     case SimdLevel::kAvx512:
         return __builtin_cpu_supports("avx512f");
     }
@@ -127,31 +140,45 @@ void RequireAvailable(SimdLevel level) {
 // Runs the lane kernel of `level` over padded copies of the inputs.
 void RunLanes(const LossSegments& s, std::vector<double>& r, SimdLevel level) {
     const std::size_t n = s.Size();
-    const std::size_t padded = (n + kLaneBlock - 1) / kLaneBlock * kLaneBlock;
+    const std::size_t padded = (n + kTile - 1) / kTile * kTile;
     std::vector<double> segments(n * kSegmentStride), samples(padded, s.w[n - 1]),
-        out(padded);
+        state(3 * padded, 0.0), tiles(4 * kTile * kTile), out(padded);
     for (std::size_t i = 0; i < n; ++i) {
         double* seg = &segments[i * kSegmentStride];
-        seg[0] = s.w[i + 1];
-        seg[1] = (s.w[i + 1] - s.w[i]) * (s.p[i] * 2.0);  // as the direct loop forms it
-        seg[2] = s.p[i];
-        seg[3] = s.q[i];
+        seg[0] = (s.w[i + 1] - s.w[i]) * (s.p[i] * 2.0);  // as the direct loop forms it
+        seg[1] = s.p[i];
+        seg[2] = s.q[i];
+        seg[3] = s.w[i];
         samples[i] = s.w[i];
     }
-    const LaneInput in{s.w.data(), segments.data(), samples.data(), n, padded};
+    // The test w[i] + w[k] != 0 of the direct loop can only fail where some
+    // sample frequency is exactly -w[i] (both zero, in practice): find those
+    // segments once instead of testing every pair.
+    std::vector<double> finite;
+    finite.reserve(n);
+    for (std::size_t k = 0; k < n; ++k)
+        if (std::isfinite(s.w[k])) finite.push_back(s.w[k]);
+    std::sort(finite.begin(), finite.end());
+    std::vector<unsigned char> zeroSum(n, 0);
+    for (std::size_t i = 0; i < n; ++i)
+        zeroSum[i] = std::isfinite(s.w[i]) &&
+                     std::binary_search(finite.begin(), finite.end(), -s.w[i]);
+
+    const LaneWork work{s.w.data(), segments.data(), zeroSum.data(), samples.data(),
+                        n,          padded,          state.data(),   tiles.data()};
     switch (level) {
     case SimdLevel::kScalar:
-        lanes::HilbertLanes<Scalar<true>, 1>(in, out.data());
+        lanes::HilbertLanes<Scalar<ScalarLog::kStd>, 4>(work, out.data());
         break;
 #if defined(MATMODEL_HILBERT_X86)
     case SimdLevel::kSse2:
-        HilbertLanesSse2(in, out.data());
+        HilbertLanesSse2(work, out.data());
         break;
     case SimdLevel::kAvx2:
-        HilbertLanesAvx2(in, out.data());
+        HilbertLanesAvx2(work, out.data());
         break;
     case SimdLevel::kAvx512:
-        HilbertLanesAvx512(in, out.data());
+        HilbertLanesAvx512(work, out.data());
         break;
 #endif
     default:
@@ -211,8 +238,19 @@ const char* SimdLevelName(SimdLevel level) {
 
 void HilbertPlain(const LossSegments& s, std::vector<double>& r) { PlainLoop<StdLog>(s, r); }
 
-void HilbertPlainKernelLog(const LossSegments& s, std::vector<double>& r) {
-    PlainLoop<KernelLog>(s, r);
+void HilbertPlainKernelLog(const LossSegments& s, std::vector<double>& r, SimdLevel level) {
+    switch (level) {
+    case SimdLevel::kScalar:
+        PlainLoop<StdLog>(s, r);
+        return;
+    case SimdLevel::kSse2:
+        PlainLoop<DivLog>(s, r);
+        return;
+    case SimdLevel::kAvx2:
+    case SimdLevel::kAvx512:
+        PlainLoop<TableLog>(s, r);
+        return;
+    }
 }
 
 void HilbertFast(const LossSegments& s, std::vector<double>& r) {
@@ -228,7 +266,18 @@ void HilbertFast(const LossSegments& s, std::vector<double>& r, SimdLevel level)
     RunLanes(s, r, level);
 }
 
-double KernelLog(double x) { return lanes::Log<Scalar<false>>(x); }
+double KernelLogReference(double x, SimdLevel level) {
+    switch (level) {
+    case SimdLevel::kScalar:
+        return StdLog(x);
+    case SimdLevel::kSse2:
+        return DivLog(x);
+    case SimdLevel::kAvx2:
+    case SimdLevel::kAvx512:
+        return TableLog(x);
+    }
+    return StdLog(x);
+}
 
 void KernelLog(const double* x, std::size_t n, double* y, SimdLevel level) {
     RequireAvailable(level);
@@ -245,7 +294,7 @@ void KernelLog(const double* x, std::size_t n, double* y, SimdLevel level) {
         return;
 #endif
     default:
-        for (std::size_t i = 0; i < n; ++i) y[i] = KernelLog(x[i]);
+        for (std::size_t i = 0; i < n; ++i) y[i] = KernelLogReference(x[i], level);
     }
 }
 

@@ -47,25 +47,31 @@ MATMODEL_API const char* SimdLevelName(SimdLevel level);
 MATMODEL_API void HilbertPlain(const LossSegments& s, std::vector<double>& r);
 
 /// The same sums as HilbertPlain, each added term by term in the same order,
-/// with the logarithms shared by neighbouring segments computed once and
-/// several samples side by side in vector lanes. kScalar uses std::log and so
-/// reproduces HilbertPlain bit for bit; the vector levels use KernelLog, which
-/// may differ from std::log in the last bit, and agree with each other bit
-/// for bit. Throws std::invalid_argument for a level that is not available.
+/// but every logarithm computed once: the two of a segment's end are those of
+/// the neighbouring segment's start, and ln|w[k] -+ w[j]| serves both sample k
+/// at point j and sample j at point k. Several samples run side by side in
+/// vector lanes. kScalar uses std::log and so reproduces HilbertPlain bit for
+/// bit; the vector levels use their own logarithm (KernelLog), which may
+/// differ from std::log in the last bit. Throws std::invalid_argument for a
+/// level that is not available.
 MATMODEL_API void HilbertFast(const LossSegments& s, std::vector<double>& r);
 MATMODEL_API void HilbertFast(const LossSegments& s, std::vector<double>& r, SimdLevel level);
 
-/// HilbertPlain with KernelLog in place of std::log: what every vector level
-/// must reproduce bit for bit.
-MATMODEL_API void HilbertPlainKernelLog(const LossSegments& s, std::vector<double>& r);
-
-/// The natural logarithm of the vector levels, one value at a time (within
-/// one unit in the last place; log(+-0) = -inf, log(x < 0) = NaN, log(NaN) =
-/// NaN, log(inf) = inf).
-MATMODEL_API double KernelLog(double x);
-/// The same logarithm through the vector code of `level` (kScalar: the line
-/// above). Throws std::invalid_argument for a level that is not available.
+/// The natural logarithm HilbertFast uses at `level`, one value at a time in
+/// portable code, whatever this processor supports: std::log for kScalar, a
+/// division-based form for kSse2, a table form with fused multiply-add for
+/// kAvx2 and kAvx512. Within one unit in the last place; log(+-0) = -inf,
+/// log(x < 0) = NaN, log(NaN) = NaN, log(inf) = inf.
+MATMODEL_API double KernelLogReference(double x, SimdLevel level);
+/// The same logarithm through the vector code of `level`; gives the bits of
+/// KernelLogReference. Throws std::invalid_argument for a level that is not
+/// available.
 MATMODEL_API void KernelLog(const double* x, std::size_t n, double* y, SimdLevel level);
+
+/// HilbertPlain with KernelLogReference(level) in place of std::log: what
+/// HilbertFast at `level` must reproduce bit for bit.
+MATMODEL_API void HilbertPlainKernelLog(const LossSegments& s, std::vector<double>& r,
+                                        SimdLevel level);
 
 /// dkCausal[i] = eps_inf + r[i], eps_inf being the mean of dk[i] - r[i].
 MATMODEL_API void CausalDk(const double* dk, const std::vector<double>& r,

@@ -1,11 +1,22 @@
-// The lane-parallel Hilbert kernel and its logarithm, written once over a small
-// set of vector operations (an "Ops" type, see hilbert_sse2.cpp) and compiled
-// once per instruction set. Internal to the library.
+// The lane-parallel Hilbert kernel and its logarithms, written once over a
+// small set of vector operations (an "Ops" type, see hilbert_sse2.cpp) and
+// compiled once per instruction set. Internal to the library.
 //
 // Everything below the entry-point declarations has internal linkage on
 // purpose: each source that includes this file gets its own copy built for its
 // own instruction set, so no inline function compiled for a wide machine can be
 // picked by the linker for code that runs on a narrower one.
+//
+// How the work is shared. Sample k's sum needs ln|w[k] + w[j]| and
+// ln|w[k] - w[j]| at every point j (each segment i uses points i and i + 1).
+// Both are symmetric in k and j, and the subtraction is exact up to sign, so
+// the value sample k needs at point j is bit for bit the one sample j needs at
+// point k. The samples are cut into blocks of kTile; for each pair of blocks
+// (A <= B) one tile of logarithms is computed and used twice: block A sweeps
+// the points of B, and, transposed, block B sweeps the points of A. Taking the
+// pairs in the order (0,0), (0,1), ..., (1,1), (1,2), ... hands every block its
+// points in rising order, so each sample still adds its terms segment by
+// segment in the order of the direct loop.
 #ifndef MATMODEL_MODELER_HILBERT_LANES_H
 #define MATMODEL_MODELER_HILBERT_LANES_H
 
@@ -14,24 +25,25 @@
 
 namespace matmodel::detail {
 
-/// What the lane kernels read. The samples are padded so that whole vectors
-/// of them can be loaded; r must have room for samplesPadded values.
-struct LaneInput {
-    const double* w;         // n + 1 angular frequencies
-    const double* segments;  // per segment: w[i+1], (w[i+1] - w[i]) (2 p[i]), p[i], q[i]
-    const double* samples;   // w[0 .. n), then copies of w[n-1] up to samplesPadded
+constexpr std::size_t kTile = 32;          // samples per block; a multiple of every lane count
+constexpr std::size_t kSegmentStride = 4;  // doubles per segment in LaneWork::segments
+
+/// What the lane kernels read and the scratch they write, all owned by the caller.
+struct LaneWork {
+    const double* w;              // n + 1 angular frequencies
+    const double* segments;       // per segment i: (w[i+1] - w[i]) (2 p[i]), p[i], q[i], w[i]
+    const unsigned char* zeroSum; // per segment i: w[i] + w[k] is exactly 0 for some sample k
+    const double* samples;        // w[0 .. n), then copies of w[n-1] up to `padded`
     std::size_t n;
-    std::size_t samplesPadded;
+    std::size_t padded;           // a multiple of kTile
+    double* state;                // 3 * padded, zero: per sample the sum and the two last logarithms
+    double* tiles;                // 4 * kTile * kTile
 };
 
-// Every block of samples the kernels take is a multiple of this.
-constexpr std::size_t kLaneBlock = 32;
-constexpr std::size_t kSegmentStride = 4;
-
 // One entry point per instruction set, each in its own source file.
-void HilbertLanesSse2(const LaneInput& in, double* r);
-void HilbertLanesAvx2(const LaneInput& in, double* r);
-void HilbertLanesAvx512(const LaneInput& in, double* r);
+void HilbertLanesSse2(const LaneWork& work, double* r);
+void HilbertLanesAvx2(const LaneWork& work, double* r);
+void HilbertLanesAvx512(const LaneWork& work, double* r);
 void LogLanesSse2(const double* x, std::size_t n, double* y);
 void LogLanesAvx2(const double* x, std::size_t n, double* y);
 void LogLanesAvx512(const double* x, std::size_t n, double* y);
@@ -41,40 +53,43 @@ namespace lanes {
 
 constexpr double kInvPi = 0.3183098861837907;
 
-// log(m) for m in [sqrt(1/2), sqrt(2)) as in the classic reduction: with
-// f = m - 1 and s = f / (2 + f), log(m) = f - f^2/2 + s (f^2/2 + R), where
-// R = 2 atanh(s)/s - 2 - ... = z (2/3 + 2/5 z + ...), z = s^2. The
-// coefficients are a degree-6 Chebyshev fit of R/z over z in [0, 0.02944]
-// (|s| <= (sqrt 2 - 1)/(sqrt 2 + 1)); the fit error in R is below 1e-17,
-// a few hundredths of a unit in the last place of the result.
-constexpr double kLogR0 = 0.666666666666667;
-constexpr double kLogR1 = 0.39999999999899505;
-constexpr double kLogR2 = 0.28571428625975487;
-constexpr double kLogR3 = 0.2222221113479508;
-constexpr double kLogR4 = 0.18182889125261723;
-constexpr double kLogR5 = 0.15331721600556042;
-constexpr double kLogR6 = 0.14616449685043406;
-// ln 2 split so that k * kLn2Hi is exact for every binary exponent k of a
-// double, subnormals included (|k| < 2^11, kLn2Hi has 42 significant bits).
-constexpr double kLn2Hi = 0x1.62e42fefa38p-1;
-constexpr double kLn2Lo = 0x1.ef35793c7673p-45;
-// Bits of the double nearest sqrt(1/2), and what takes a double's bits to
-// the exponent field of x / sqrt(1/2) (that of 1.0 minus those bits).
-constexpr std::uint64_t kSqrtHalfBits = 0x3fe6a09e667f3bcdULL;
-constexpr std::uint64_t kToExponent = 0x3ff0000000000000ULL - kSqrtHalfBits;
+// Bit patterns and constants shared by both logarithms.
 constexpr std::uint64_t kMantissaMask = 0x000fffffffffffffULL;
-// Or-ed into a small integer's bits, gives 2^52 + that integer.
-constexpr std::uint64_t kTwoTo52Bits = 0x4330000000000000ULL;
+constexpr std::uint64_t kOneBits = 0x3ff0000000000000ULL;
+constexpr std::uint64_t kTwoTo52Bits = 0x4330000000000000ULL;  // or-ed into n < 2^52: 2^52 + n
 constexpr double kTwoTo52 = 4503599627370496.0;
 constexpr double kSmallestNormal = 0x1p-1022;
 constexpr double kInf = __builtin_inf();
+// ln 2 split so that k * kLn2Hi is exact for every binary exponent k of a
+// double, subnormals included (|k| < 2^11; kLn2Hi is a multiple of 2^-42).
+constexpr double kLn2Hi = 0x1.62e42fefa38p-1;
+constexpr double kLn2Lo = 0x1.ef35793c7673p-45;
+
+// --- The division form, for any x (no fused multiply-add) -------------------
+//
+// x = 2^k m with m in [sqrt(1/2), sqrt(2)); with f = m - 1 and s = f / (2 + f),
+// log(m) = f - f^2/2 + s (f^2/2 + R), R = z (2/3 + 2/5 z + ...), z = s^2. The
+// coefficients are a degree-6 Chebyshev fit of R/z over z in [0, 0.02944]
+// (|s| <= (sqrt 2 - 1)/(sqrt 2 + 1)); the fit error in R is below 1e-17, a few
+// hundredths of a unit in the last place of the result.
+constexpr double kDivR0 = 0.666666666666667;
+constexpr double kDivR1 = 0.39999999999899505;
+constexpr double kDivR2 = 0.28571428625975487;
+constexpr double kDivR3 = 0.2222221113479508;
+constexpr double kDivR4 = 0.18182889125261723;
+constexpr double kDivR5 = 0.15331721600556042;
+constexpr double kDivR6 = 0.14616449685043406;
+// Bits of the double nearest sqrt(1/2), and what takes a double's bits to
+// the exponent field of x / sqrt(1/2) (that of 1.0 minus those bits).
+constexpr std::uint64_t kSqrtHalfBits = 0x3fe6a09e667f3bcdULL;
+constexpr std::uint64_t kToExponent = kOneBits - kSqrtHalfBits;
 
 // log for normal positive x; kAdjust is added to the binary exponent.
 template <class V>
-inline typename V::D LogCore(typename V::D x, typename V::D kAdjust) {
+inline typename V::D LogDivCore(typename V::D x, typename V::D kAdjust) {
     using D = typename V::D;
-    // x = 2^k m with m in [sqrt(1/2), sqrt(2)): adding kToExponent carries
-    // into the exponent field exactly when the mantissa is at least sqrt 2.
+    // Adding kToExponent carries into the exponent field exactly when the
+    // mantissa is at least sqrt 2.
     const auto u = V::Add64(V::Bits(x), V::Set64(kToExponent));
     const D m = V::FromBits(V::Add64(V::And64(u, V::Set64(kMantissaMask)), V::Set64(kSqrtHalfBits)));
     const D biased = V::FromBits(V::Or64(V::Shr52(u), V::Set64(kTwoTo52Bits)));
@@ -83,13 +98,13 @@ inline typename V::D LogCore(typename V::D x, typename V::D kAdjust) {
     const D f = V::Sub(m, V::Set1(1.0));  // exact: m is within a factor 2 of 1
     const D s = V::Div(f, V::Add(V::Set1(2.0), f));
     const D z = V::Mul(s, s);
-    D r = V::Set1(kLogR6);
-    r = V::Add(V::Mul(r, z), V::Set1(kLogR5));
-    r = V::Add(V::Mul(r, z), V::Set1(kLogR4));
-    r = V::Add(V::Mul(r, z), V::Set1(kLogR3));
-    r = V::Add(V::Mul(r, z), V::Set1(kLogR2));
-    r = V::Add(V::Mul(r, z), V::Set1(kLogR1));
-    r = V::Add(V::Mul(r, z), V::Set1(kLogR0));
+    D r = V::Set1(kDivR6);
+    r = V::Add(V::Mul(r, z), V::Set1(kDivR5));
+    r = V::Add(V::Mul(r, z), V::Set1(kDivR4));
+    r = V::Add(V::Mul(r, z), V::Set1(kDivR3));
+    r = V::Add(V::Mul(r, z), V::Set1(kDivR2));
+    r = V::Add(V::Mul(r, z), V::Set1(kDivR1));
+    r = V::Add(V::Mul(r, z), V::Set1(kDivR0));
     r = V::Mul(r, z);
     const D hfsq = V::Mul(V::Mul(V::Set1(0.5), f), f);
     // k ln2 + f - hfsq + s (hfsq + R), summed small to large.
@@ -97,110 +112,261 @@ inline typename V::D LogCore(typename V::D x, typename V::D kAdjust) {
     return V::Sub(V::Mul(k, V::Set1(kLn2Hi)), V::Sub(V::Sub(hfsq, tail), f));
 }
 
-// Natural logarithm, lane by lane, with the special values of std::log.
-// The same operations in the same order on every instruction set, none fused,
-// so that every level gives the same bits.
+// Natural logarithm with the special values of std::log, built from plain
+// operations only, so that it gives the same bits on every instruction set.
 template <class V>
-inline typename V::D Log(typename V::D x) {
+inline typename V::D LogDiv(typename V::D x) {
     using D = typename V::D;
     const D zero = V::Set1(0.0);
     if (V::All(V::And(V::Ge(x, V::Set1(kSmallestNormal)), V::Lt(x, V::Set1(kInf)))))
-        return LogCore<V>(x, zero);
+        return LogDivCore<V>(x, zero);
     // Rare lanes: subnormals are scaled into the normal range first; zero,
     // negatives, infinity and NaN get their values after.
     const auto tiny = V::Lt(x, V::Set1(kSmallestNormal));
     const D scaled = V::Select(tiny, V::Mul(x, V::Set1(kTwoTo52)), x);
-    const D result = LogCore<V>(scaled, V::Select(tiny, V::Set1(-52.0), zero));
+    const D result = LogDivCore<V>(scaled, V::Select(tiny, V::Set1(-52.0), zero));
     D special = V::Select(V::Lt(x, zero), V::Set1(__builtin_nan("")), V::Add(x, x));
     special = V::Select(V::Eq(x, zero), V::Set1(-kInf), special);
     return V::Select(V::And(V::Gt(x, zero), V::Lt(x, V::Set1(kInf))), result, special);
 }
 
-// One step of the sum over segments for U vectors of samples. lp, lm and xp
-// carry ln|w[i] + wk|, ln|wk - w[i]| and w[i] + wk from the previous segment;
-// on return they hold the values at w[i+1]. Terms are added exactly as in the
-// direct loop. Near the diagonal the index tests of the direct loop become
-// per-lane masks; elsewhere they cannot fire.
-template <class V, std::size_t U, bool kNearDiagonal>
-inline void Segment(const double* seg, std::size_t i, const typename V::D* wk,
-                    const typename V::D* kIndex, typename V::D* sum, typename V::D* xp,
-                    typename V::D* lp, typename V::D* lm) {
+// --- The table form, for machines with fused multiply-add ------------------
+//
+// x = 2^k m with m in [1, 2). The top four bits of m pick c, the middle of
+// one sixteenth of [1, 2); with invC the double nearest 1/c,
+//     log(x) = k ln2 - ln(invC) + log1p(r),   r = m invC - 1,
+// exactly, and the fused multiply-add rounds r once. |r| <= 1/33, and
+// log1p(r) = r + r^2 (-1/2 + r Q(r)) with Q a degree-6 Chebyshev fit of
+// (log1p(r) - r + r^2/2) / r^3 over |r| <= 0.0304 (error in log1p below 1.1e-18).
+// -ln(invC) is split like ln 2, so that k ln2hi - ln(invC)hi is exact and the
+// result is rounded essentially once. Only for |k| >= 1 is the result at least
+// ln 2 in size, which that rounding argument needs: x in [1/2, 2), subnormals,
+// zero, negatives, infinity and NaN take the division form.
+constexpr double kQ0 = 0.3333333333333333;
+constexpr double kQ1 = -0.2500000000084855;
+constexpr double kQ2 = 0.20000000000771423;
+constexpr double kQ3 = -0.16666659276294388;
+constexpr double kQ4 = 0.14285707567065423;
+constexpr double kQ5 = -0.12516088393386643;
+constexpr double kQ6 = 0.11125737138673407;
+alignas(64) constexpr double kInvC[16] = {
+    0x1.f07c1f07c1f08p-1, 0x1.d41d41d41d41dp-1, 0x1.bacf914c1bad0p-1, 0x1.a41a41a41a41ap-1,
+    0x1.8f9c18f9c18fap-1, 0x1.7d05f417d05f4p-1, 0x1.6c16c16c16c17p-1, 0x1.5c9882b931057p-1,
+    0x1.4e5e0a72f0539p-1, 0x1.4141414141414p-1, 0x1.3521cfb2b78c1p-1, 0x1.29e4129e4129ep-1,
+    0x1.1f7047dc11f70p-1, 0x1.15b1e5f75270dp-1, 0x1.0c9714fbcda3bp-1, 0x1.0410410410410p-1};
+alignas(64) constexpr double kLogCHi[16] = {
+    0x1.f829b0e780000p-6, 0x1.6f0d28ae58000p-4, 0x1.29552f8200000p-3, 0x1.9525a9cf46000p-3,
+    0x1.fb9186d5e4000p-3, 0x1.2e8e2bae12000p-2, 0x1.5d1bdbf581000p-2, 0x1.89a3386c14000p-2,
+    0x1.b44f77bcc9000p-2, 0x1.dd46a04c1c000p-2, 0x1.02552a5a5d000p-1, 0x1.154c3d2f4d800p-1,
+    0x1.2795e1289b000p-1, 0x1.393e0d3562800p-1, 0x1.4a4f85db04000p-1, 0x1.5ad404c35a000p-1};
+alignas(64) constexpr double kLogCLo[16] = {
+    0x1.97c267c7e09e4p-45,  -0x1.4b2241b664613p-44, -0x1.5bd67f4471dfcp-44, -0x1.294937d9f158fp-44,
+    -0x1.d6b2aab993c87p-47, -0x1.6791e99b72bd8p-45, -0x1.8d97dc9c7c238p-44, 0x1.2d92d38c40882p-45,
+    -0x1.38068224aa2cep-47, 0x1.283fb989a9274p-44,  0x1.fe3d38d2bafddp-46,  -0x1.0af338662e34dp-44,
+    0x1.1b6b783f3db97p-45,  0x1.0cd8e221301b7p-44,  -0x1.4575d840b8591p-45, -0x1.a509acaab41fcp-46};
+
+template <class V>
+inline typename V::D LogTable(typename V::D x) {
     using D = typename V::D;
-    const D wNext = V::Set1(seg[0]);
-    const D c = V::Set1(seg[1]);
-    const D p = V::Set1(seg[2]);
-    const D q = V::Set1(seg[3]);
+    const auto bits = V::Bits(x);
+    // For a negative x the sign bit lands in the exponent and k comes out
+    // above 1024, which sends the lane to the division form.
+    const D k = V::Sub(V::FromBits(V::Or64(V::Shr52(bits), V::Set64(kTwoTo52Bits))),
+                       V::Set1(kTwoTo52 + 1023.0));
+    const D m = V::FromBits(V::Or64(V::And64(bits, V::Set64(kMantissaMask)), V::Set64(kOneBits)));
+    const auto index = V::Shr48(bits);  // the table index is in the low four bits
+    const D invC = V::Lookup16(kInvC, index);
+    const D logCHi = V::Lookup16(kLogCHi, index);
+    const D logCLo = V::Lookup16(kLogCLo, index);
+
+    const D r = V::Fma(m, invC, V::Set1(-1.0));
+    D q = V::Fma(r, V::Set1(kQ6), V::Set1(kQ5));
+    q = V::Fma(r, q, V::Set1(kQ4));
+    q = V::Fma(r, q, V::Set1(kQ3));
+    q = V::Fma(r, q, V::Set1(kQ2));
+    q = V::Fma(r, q, V::Set1(kQ1));
+    q = V::Fma(r, q, V::Set1(kQ0));
+    const D p = V::Mul(V::Mul(r, r), V::Fma(r, q, V::Set1(-0.5)));
+    const D hi = V::Fma(k, V::Set1(kLn2Hi), logCHi);  // exact
+    const D lo = V::Fma(k, V::Set1(kLn2Lo), logCLo);
+    const D result = V::Add(hi, V::Add(r, V::Add(p, lo)));
+
+    // 1 <= |k| <= 1021: k + 1/2 is exact, so this tests the integer range.
+    const D t = V::Abs(V::Add(k, V::Set1(0.5)));
+    const auto ok = V::And(V::Ge(t, V::Set1(1.5)), V::Le(t, V::Set1(1021.5)));
+    if (V::All(ok)) return result;
+    return V::Select(ok, result, LogDiv<V>(x));
+}
+
+// --- The kernel -------------------------------------------------------------
+
+// The terms of segment i (points i and i + 1) for U vectors of samples, added
+// exactly as in the direct loop. lp and lm hold ln|w[i] + wk| and ln|wk - w[i]|
+// on entry and the values at point i + 1 (lpNext, lmNext) on return. Near the
+// diagonal the index tests of the direct loop become per-lane masks; elsewhere
+// they cannot fire. The zero-sum test runs only on segments where it can fail.
+template <class V, std::size_t U, bool kNearDiagonal>
+inline void Segment(const LaneWork& work, std::size_t i, const typename V::D* wk,
+                    const typename V::D* kIndex, const double* lpNext, const double* lmNext,
+                    typename V::D* sum, typename V::D* lp, typename V::D* lm) {
+    using D = typename V::D;
+    const double* seg = work.segments + i * kSegmentStride;
+    const D c = V::Set1(seg[0]);
+    const D p = V::Set1(seg[1]);
+    const D q = V::Set1(seg[2]);
+    const bool zeroSum = work.zeroSum[i] != 0;
     for (std::size_t u = 0; u < U; ++u) {
-        const D xpNext = V::Add(wNext, wk[u]);
-        const D lpNext = V::Log(V::Abs(xpNext));
-        const D lmNext = V::Log(V::Abs(V::Sub(wk[u], wNext)));
+        const D lpN = V::Load(lpNext + u * V::kLanes);
+        const D lmN = V::Load(lmNext + u * V::kLanes);
         D acc = V::Add(sum[u], c);
         const D pw = V::Mul(p, wk[u]);
-        // The term vanishes in the limit where w[i] + wk is exactly zero.
-        acc = V::SubIf(V::Ne(xp[u], V::Set1(0.0)), acc, V::Mul(V::Sub(lpNext, lp[u]), V::Sub(pw, q)));
+        const D t = V::Mul(V::Sub(lpN, lp[u]), V::Sub(pw, q));
+        if (zeroSum)
+            acc = V::SubIf(V::Ne(V::Add(V::Set1(seg[3]), wk[u]), V::Set1(0.0)), acc, t);
+        else
+            acc = V::Sub(acc, t);
         const D v = V::Add(pw, q);
         if (kNearDiagonal) {
-            const D idx = kIndex[u];
-            acc = V::AddIf(V::Ne(idx, V::Set1(static_cast<double>(i + 1))), acc, V::Mul(lmNext, v));
-            acc = V::SubIf(V::Ne(idx, V::Set1(static_cast<double>(i))), acc, V::Mul(lm[u], v));
+            acc = V::AddIf(V::Ne(kIndex[u], V::Set1(static_cast<double>(i + 1))), acc, V::Mul(lmN, v));
+            acc = V::SubIf(V::Ne(kIndex[u], V::Set1(static_cast<double>(i))), acc, V::Mul(lm[u], v));
         } else {
-            acc = V::Add(acc, V::Mul(lmNext, v));
+            acc = V::Add(acc, V::Mul(lmN, v));
             acc = V::Sub(acc, V::Mul(lm[u], v));
         }
         sum[u] = acc;
-        xp[u] = xpNext;
-        lp[u] = lpNext;
-        lm[u] = lmNext;
+        lp[u] = lpN;
+        lm[u] = lmN;
     }
 }
 
-// r for the U * V::kLanes samples from k0 on.
-template <class V, std::size_t U>
-inline void SampleBlock(const LaneInput& in, std::size_t k0, double* r) {
+// Rows b of lpTile/lmTile: ln|w_b + w_a| and ln|w_a - w_b| for the samples a
+// of the block at a0 (columns) and the points b of the block at b0.
+template <class V>
+void FillTile(const LaneWork& work, std::size_t a0, std::size_t b0, double* lpTile,
+              double* lmTile) {
+    using D = typename V::D;
+    for (std::size_t b = 0; b < kTile; ++b) {
+        const D wb = V::Set1(work.samples[b0 + b]);
+        for (std::size_t a = 0; a < kTile; a += V::kLanes)
+            V::Store(lpTile + b * kTile + a, V::Log(V::Abs(V::Add(wb, V::Load(work.samples + a0 + a)))));
+    }
+    for (std::size_t b = 0; b < kTile; ++b) {
+        const D wb = V::Set1(work.samples[b0 + b]);
+        for (std::size_t a = 0; a < kTile; a += V::kLanes)
+            V::Store(lmTile + b * kTile + a, V::Log(V::Abs(V::Sub(V::Load(work.samples + a0 + a), wb))));
+    }
+}
+
+template <class V>
+void TransposeTile(const double* from, double* to) {
+    using D = typename V::D;
+    constexpr std::size_t L = V::kLanes;
+    for (std::size_t b = 0; b < kTile; b += L)
+        for (std::size_t a = 0; a < kTile; a += L) {
+            D rows[L];
+            for (std::size_t j = 0; j < L; ++j) rows[j] = V::Load(from + (b + j) * kTile + a);
+            V::Transpose(rows);
+            for (std::size_t j = 0; j < L; ++j) V::Store(to + (a + j) * kTile + b, rows[j]);
+        }
+}
+
+// The samples of the block at x0 take the points [p0, p1) in turn; row j - p0
+// of the tiles holds the logarithms at point j.
+template <class V, std::size_t U, bool kNearDiagonal>
+void Sweep(const LaneWork& work, std::size_t x0, std::size_t p0, std::size_t p1,
+           const double* lpTile, const double* lmTile) {
     using D = typename V::D;
     constexpr std::size_t kSpan = U * V::kLanes;
-    D wk[U], kIndex[U], sum[U], xp[U], lp[U], lm[U];
-    const D w0 = V::Set1(in.w[0]);
-    for (std::size_t u = 0; u < U; ++u) {
-        const std::size_t first = k0 + u * V::kLanes;
-        wk[u] = V::Load(in.samples + first);
-        kIndex[u] = V::Add(V::Set1(static_cast<double>(first)), V::LaneIndex());
-        sum[u] = V::Set1(0.0);
-        xp[u] = V::Add(wk[u], w0);
-        lp[u] = V::Log(V::Abs(xp[u]));
-        lm[u] = V::Log(V::Abs(V::Sub(wk[u], w0)));
+    static_assert(kTile % kSpan == 0, "vectors must tile a block");
+    double* sumState = work.state;
+    double* lpState = work.state + work.padded;
+    double* lmState = work.state + 2 * work.padded;
+    for (std::size_t a = 0; a < kTile; a += kSpan) {
+        D wk[U], kIndex[U], sum[U], lp[U], lm[U];
+        for (std::size_t u = 0; u < U; ++u) {
+            const std::size_t k = x0 + a + u * V::kLanes;
+            wk[u] = V::Load(work.samples + k);
+            kIndex[u] = V::Add(V::Set1(static_cast<double>(k)), V::LaneIndex());
+            sum[u] = V::Load(sumState + k);
+            lp[u] = V::Load(lpState + k);
+            lm[u] = V::Load(lmState + k);
+        }
+        std::size_t j = p0;
+        if (j == 0) {  // the first point opens every sum
+            for (std::size_t u = 0; u < U; ++u) {
+                lp[u] = V::Load(lpTile + a + u * V::kLanes);
+                lm[u] = V::Load(lmTile + a + u * V::kLanes);
+            }
+            ++j;
+        }
+        for (; j < p1; ++j) {
+            const std::size_t row = (j - p0) * kTile + a;
+            Segment<V, U, kNearDiagonal>(work, j - 1, wk, kIndex, lpTile + row, lmTile + row, sum,
+                                         lp, lm);
+        }
+        for (std::size_t u = 0; u < U; ++u) {
+            const std::size_t k = x0 + a + u * V::kLanes;
+            V::Store(sumState + k, sum[u]);
+            V::Store(lpState + k, lp[u]);
+            V::Store(lmState + k, lm[u]);
+        }
     }
-    // Segments i with i == k or i + 1 == k for a sample k of this block.
-    const std::size_t n = in.n;
-    const std::size_t lo = k0 == 0 ? 0 : k0 - 1;
-    const std::size_t hi = k0 + kSpan < n ? k0 + kSpan : n;
-    const double* seg = in.segments;
-    std::size_t i = 0;
-    for (; i < lo; ++i)
-        Segment<V, U, false>(seg + i * kSegmentStride, i, wk, kIndex, sum, xp, lp, lm);
-    for (; i < hi; ++i)
-        Segment<V, U, true>(seg + i * kSegmentStride, i, wk, kIndex, sum, xp, lp, lm);
-    for (; i < n; ++i)
-        Segment<V, U, false>(seg + i * kSegmentStride, i, wk, kIndex, sum, xp, lp, lm);
-    for (std::size_t u = 0; u < U; ++u)
-        V::Store(r + u * V::kLanes, V::Neg(V::Mul(sum[u], V::Set1(kInvPi))));
 }
 
+// The last segment, up to the point a decade above the band, and r.
+template <class V>
+void Finish(const LaneWork& work, std::size_t x0, double* r) {
+    using D = typename V::D;
+    const D top = V::Set1(work.w[work.n]);
+    double lpTop[kTile], lmTop[kTile];
+    for (std::size_t a = 0; a < kTile; a += V::kLanes) {
+        const D wk = V::Load(work.samples + x0 + a);
+        V::Store(lpTop + a, V::Log(V::Abs(V::Add(top, wk))));
+        V::Store(lmTop + a, V::Log(V::Abs(V::Sub(wk, top))));
+    }
+    Sweep<V, 1, true>(work, x0, work.n, work.n + 1, lpTop, lmTop);
+    for (std::size_t a = 0; a < kTile; a += V::kLanes) {
+        const D sum = V::Load(work.state + x0 + a);
+        V::Store(r + x0 + a, V::Neg(V::Mul(sum, V::Set1(kInvPi))));
+    }
+}
+
+// r for every sample; r has room for work.padded values.
 template <class V, std::size_t U>
-void HilbertLanes(const LaneInput& in, double* r) {
-    constexpr std::size_t kSpan = U * V::kLanes;
-    static_assert(kLaneBlock % kSpan == 0, "blocks must tile the padded samples");
-    for (std::size_t k0 = 0; k0 < in.n; k0 += kSpan) SampleBlock<V, U>(in, k0, r + k0);
+void HilbertLanes(const LaneWork& work, double* r) {
+    const std::size_t blocks = work.padded / kTile;
+    double* lp = work.tiles;
+    double* lm = lp + kTile * kTile;
+    double* lpT = lm + kTile * kTile;
+    double* lmT = lpT + kTile * kTile;
+    for (std::size_t a = 0; a < blocks; ++a) {
+        const std::size_t a0 = a * kTile;
+        for (std::size_t b = a; b < blocks; ++b) {
+            const std::size_t b0 = b * kTile;
+            const std::size_t b1 = b0 + kTile < work.n ? b0 + kTile : work.n;
+            FillTile<V>(work, a0, b0, lp, lm);
+            // Points k and k + 1 are where sample k's index tests fire.
+            if (b <= a + 1)
+                Sweep<V, U, true>(work, a0, b0, b1, lp, lm);
+            else
+                Sweep<V, U, false>(work, a0, b0, b1, lp, lm);
+            if (b == a) continue;
+            TransposeTile<V>(lp, lpT);
+            TransposeTile<V>(lm, lmT);
+            Sweep<V, U, false>(work, b0, a0, a0 + kTile, lpT, lmT);
+        }
+        Finish<V>(work, a0, r);
+    }
 }
 
 template <class V>
 void LogLanes(const double* x, std::size_t n, double* y) {
     std::size_t i = 0;
-    for (; i + V::kLanes <= n; i += V::kLanes) V::Store(y + i, Log<V>(V::Load(x + i)));
+    for (; i + V::kLanes <= n; i += V::kLanes) V::Store(y + i, V::Log(V::Load(x + i)));
     if (i == n) return;
     double in[V::kLanes], out[V::kLanes];
     for (std::size_t j = 0; j < V::kLanes; ++j) in[j] = i + j < n ? x[i + j] : 1.0;
-    V::Store(out, Log<V>(V::Load(in)));
+    V::Store(out, V::Log(V::Load(in)));
     for (std::size_t j = 0; i + j < n; ++j) y[i + j] = out[j];
 }
 

@@ -31,6 +31,7 @@ struct Sse2 {
     static M Lt(D a, D b) { return _mm_cmplt_pd(a, b); }
     static M Gt(D a, D b) { return _mm_cmpgt_pd(a, b); }
     static M Ge(D a, D b) { return _mm_cmpge_pd(a, b); }
+    static M Le(D a, D b) { return _mm_cmple_pd(a, b); }
     static M And(M a, M b) { return _mm_and_pd(a, b); }
     static bool All(M m) { return _mm_movemask_pd(m) == 0x3; }
     static D Select(M m, D a, D b) { return _mm_or_pd(_mm_and_pd(m, a), _mm_andnot_pd(m, b)); }
@@ -45,12 +46,19 @@ struct Sse2 {
     static I Or64(I a, I b) { return _mm_or_si128(a, b); }
     static I Shr52(I a) { return _mm_srli_epi64(a, 52); }
 
-    static D Log(D x) { return lanes::Log<Sse2>(x); }
+    static void Transpose(D* rows) {
+        const D r0 = rows[0];
+        rows[0] = _mm_unpacklo_pd(r0, rows[1]);
+        rows[1] = _mm_unpackhi_pd(r0, rows[1]);
+    }
+
+    // Without fused multiply-add, the division form.
+    static D Log(D x) { return lanes::LogDiv<Sse2>(x); }
 };
 
 }  // namespace
 
-void HilbertLanesSse2(const LaneInput& in, double* r) { lanes::HilbertLanes<Sse2, 2>(in, r); }
+void HilbertLanesSse2(const LaneWork& work, double* r) { lanes::HilbertLanes<Sse2, 4>(work, r); }
 void LogLanesSse2(const double* x, std::size_t n, double* y) { lanes::LogLanes<Sse2>(x, n, y); }
 
 }  // namespace matmodel::detail
