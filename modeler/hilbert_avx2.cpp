@@ -15,6 +15,7 @@ struct Avx2 {
     using M = __m256d;
     using I = __m256i;
     static constexpr std::size_t kLanes = 4;
+    static constexpr bool kHasExponentOps = false;
 
     static D Set1(double a) { return _mm256_set1_pd(a); }
     static D Load(const double* p) { return _mm256_loadu_pd(p); }

@@ -16,6 +16,7 @@ struct Avx512 {
     using M = __mmask8;
     using I = __m512i;
     static constexpr std::size_t kLanes = 8;
+    static constexpr bool kHasExponentOps = true;
 
     static D Set1(double a) { return _mm512_set1_pd(a); }
     static D Load(const double* p) { return _mm512_loadu_pd(p); }
@@ -57,6 +58,12 @@ struct Avx512 {
     // about the undefined source operand inside the plain ones.
     static I Shr52(I a) { return _mm512_maskz_srli_epi64(0xff, a, 52); }
     static I Shr48(I a) { return _mm512_maskz_srli_epi64(0xff, a, 48); }
+    // For a normal positive x, the same binary exponent and mantissa in [1, 2)
+    // as the bit manipulation of the other levels.
+    static D Exponent(D x) { return _mm512_maskz_getexp_pd(0xff, x); }
+    static D Mantissa(D x) {
+        return _mm512_maskz_getmant_pd(0xff, x, _MM_MANT_NORM_1_2, _MM_MANT_SIGN_src);
+    }
     // Sixteen entries fit two registers; the permute reads the low four bits.
     static D Lookup16(const double* table, I index) {
         return _mm512_permutex2var_pd(_mm512_load_pd(table), index, _mm512_load_pd(table + 8));

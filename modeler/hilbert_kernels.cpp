@@ -29,6 +29,7 @@ struct Scalar {
     using M = bool;
     using I = std::uint64_t;
     static constexpr std::size_t kLanes = 1;
+    static constexpr bool kHasExponentOps = false;
 
     static D Set1(double a) { return a; }
     static D Load(const double* p) { return *p; }

@@ -139,9 +139,10 @@ inline typename V::D LogDiv(typename V::D x) {
 // log1p(r) = r + r^2 (-1/2 + r Q(r)) with Q a degree-6 Chebyshev fit of
 // (log1p(r) - r + r^2/2) / r^3 over |r| <= 0.0304 (error in log1p below 1.1e-18).
 // -ln(invC) is split like ln 2, so that k ln2hi - ln(invC)hi is exact and the
-// result is rounded essentially once. Only for |k| >= 1 is the result at least
-// ln 2 in size, which that rounding argument needs: x in [1/2, 2), subnormals,
-// zero, negatives, infinity and NaN take the division form.
+// result is rounded essentially once. That argument needs a result of at
+// least ln 2 in size, so only x in [2, 2^1022) takes this form (the Hilbert
+// sums rarely meet anything else); the rest, zero, negatives, infinity and
+// NaN included, takes the division form.
 constexpr double kQ0 = 0.3333333333333333;
 constexpr double kQ1 = -0.2500000000084855;
 constexpr double kQ2 = 0.20000000000771423;
@@ -149,6 +150,7 @@ constexpr double kQ3 = -0.16666659276294388;
 constexpr double kQ4 = 0.14285707567065423;
 constexpr double kQ5 = -0.12516088393386643;
 constexpr double kQ6 = 0.11125737138673407;
+constexpr double kTableTop = 0x1p1022;
 alignas(64) constexpr double kInvC[16] = {
     0x1.f07c1f07c1f08p-1, 0x1.d41d41d41d41dp-1, 0x1.bacf914c1bad0p-1, 0x1.a41a41a41a41ap-1,
     0x1.8f9c18f9c18fap-1, 0x1.7d05f417d05f4p-1, 0x1.6c16c16c16c17p-1, 0x1.5c9882b931057p-1,
@@ -168,13 +170,17 @@ alignas(64) constexpr double kLogCLo[16] = {
 template <class V>
 inline typename V::D LogTable(typename V::D x) {
     using D = typename V::D;
-    const auto bits = V::Bits(x);
-    // For a negative x the sign bit lands in the exponent and k comes out
-    // above 1024, which sends the lane to the division form.
-    const D k = V::Sub(V::FromBits(V::Or64(V::Shr52(bits), V::Set64(kTwoTo52Bits))),
-                       V::Set1(kTwoTo52 + 1023.0));
-    const D m = V::FromBits(V::Or64(V::And64(bits, V::Set64(kMantissaMask)), V::Set64(kOneBits)));
-    const auto index = V::Shr48(bits);  // the table index is in the low four bits
+    D k, m;
+    if constexpr (V::kHasExponentOps) {
+        k = V::Exponent(x);
+        m = V::Mantissa(x);
+    } else {
+        const auto bits = V::Bits(x);
+        k = V::Sub(V::FromBits(V::Or64(V::Shr52(bits), V::Set64(kTwoTo52Bits))),
+                   V::Set1(kTwoTo52 + 1023.0));
+        m = V::FromBits(V::Or64(V::And64(bits, V::Set64(kMantissaMask)), V::Set64(kOneBits)));
+    }
+    const auto index = V::Shr48(V::Bits(x));  // the table index is in the low four bits
     const D invC = V::Lookup16(kInvC, index);
     const D logCHi = V::Lookup16(kLogCHi, index);
     const D logCLo = V::Lookup16(kLogCLo, index);
@@ -191,11 +197,10 @@ inline typename V::D LogTable(typename V::D x) {
     const D lo = V::Fma(k, V::Set1(kLn2Lo), logCLo);
     const D result = V::Add(hi, V::Add(r, V::Add(p, lo)));
 
-    // 1 <= |k| <= 1021: k + 1/2 is exact, so this tests the integer range.
-    const D t = V::Abs(V::Add(k, V::Set1(0.5)));
-    const auto ok = V::And(V::Ge(t, V::Set1(1.5)), V::Le(t, V::Set1(1021.5)));
-    if (V::All(ok)) return result;
-    return V::Select(ok, result, LogDiv<V>(x));
+    // Ordered compares: NaN fails too.
+    if (V::All(V::And(V::Ge(x, V::Set1(2.0)), V::Lt(x, V::Set1(kTableTop))))) return result;
+    return V::Select(V::And(V::Ge(x, V::Set1(2.0)), V::Lt(x, V::Set1(kTableTop))), result,
+                     LogDiv<V>(x));
 }
 
 // --- The kernel -------------------------------------------------------------
