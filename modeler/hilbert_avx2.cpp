@@ -8,14 +8,14 @@ namespace matmodel::detail {
 namespace {
 
 // The operations the lane kernels are written in (see hilbert_lanes.h).
-// Fma is used only where the logarithm asks for it, and the table lookups
-// give the same values as AVX-512's, so both levels give the same bits.
+// Fused multiply-add only where the logarithm asks for it.
 struct Avx2 {
     using D = __m256d;
     using M = __m256d;
     using I = __m256i;
     static constexpr std::size_t kLanes = 4;
     static constexpr bool kHasExponentOps = false;
+    static constexpr bool kHasFma = true;
 
     static D Set1(double a) { return _mm256_set1_pd(a); }
     static D Load(const double* p) { return _mm256_loadu_pd(p); }
@@ -24,8 +24,8 @@ struct Avx2 {
     static D Add(D a, D b) { return _mm256_add_pd(a, b); }
     static D Sub(D a, D b) { return _mm256_sub_pd(a, b); }
     static D Mul(D a, D b) { return _mm256_mul_pd(a, b); }
-    static D Div(D a, D b) { return _mm256_div_pd(a, b); }
     static D Fma(D a, D b, D c) { return _mm256_fmadd_pd(a, b, c); }
+    static D MulAdd(D a, D b, D c) { return _mm256_fmadd_pd(a, b, c); }
     static D Abs(D a) { return _mm256_andnot_pd(_mm256_set1_pd(-0.0), a); }
     static D Neg(D a) { return _mm256_xor_pd(_mm256_set1_pd(-0.0), a); }
 
@@ -37,6 +37,7 @@ struct Avx2 {
     static M Le(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_LE_OQ); }
     static M And(M a, M b) { return _mm256_and_pd(a, b); }
     static bool All(M m) { return _mm256_movemask_pd(m) == 0xf; }
+    static unsigned MaskBits(M m) { return static_cast<unsigned>(_mm256_movemask_pd(m)); }
     static D Select(M m, D a, D b) { return _mm256_blendv_pd(b, a, m); }
     static D AddIf(M m, D sum, D t) { return Select(m, _mm256_add_pd(sum, t), sum); }
     static D SubIf(M m, D sum, D t) { return Select(m, _mm256_sub_pd(sum, t), sum); }
@@ -64,7 +65,7 @@ struct Avx2 {
         rows[3] = _mm256_permute2f128_pd(t1, t3, 0x31);
     }
 
-    static D Log(D x) { return lanes::LogTable<Avx2>(x); }
+    static D Log(D x) { return lanes::Log<Avx2>(x); }
 };
 
 }  // namespace

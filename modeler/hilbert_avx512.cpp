@@ -9,14 +9,15 @@ namespace matmodel::detail {
 namespace {
 
 // The operations the lane kernels are written in (see hilbert_lanes.h).
-// Masks are the processor's mask registers. Fma is used only where the
-// logarithm asks for it, so AVX2 and AVX-512 give the same bits.
+// Masks are the processor's mask registers. Fused multiply-add only where
+// the logarithm asks for it.
 struct Avx512 {
     using D = __m512d;
     using M = __mmask8;
     using I = __m512i;
     static constexpr std::size_t kLanes = 8;
     static constexpr bool kHasExponentOps = true;
+    static constexpr bool kHasFma = true;
 
     static D Set1(double a) { return _mm512_set1_pd(a); }
     static D Load(const double* p) { return _mm512_loadu_pd(p); }
@@ -25,8 +26,8 @@ struct Avx512 {
     static D Add(D a, D b) { return _mm512_add_pd(a, b); }
     static D Sub(D a, D b) { return _mm512_sub_pd(a, b); }
     static D Mul(D a, D b) { return _mm512_mul_pd(a, b); }
-    static D Div(D a, D b) { return _mm512_div_pd(a, b); }
     static D Fma(D a, D b, D c) { return _mm512_fmadd_pd(a, b, c); }
+    static D MulAdd(D a, D b, D c) { return _mm512_fmadd_pd(a, b, c); }
     static D Abs(D a) {
         return _mm512_castsi512_pd(_mm512_and_si512(_mm512_castpd_si512(a),
                                                     _mm512_set1_epi64(0x7fffffffffffffffLL)));
@@ -44,6 +45,7 @@ struct Avx512 {
     static M Le(D a, D b) { return _mm512_cmp_pd_mask(a, b, _CMP_LE_OQ); }
     static M And(M a, M b) { return static_cast<M>(a & b); }
     static bool All(M m) { return m == 0xff; }
+    static unsigned MaskBits(M m) { return m; }
     static D Select(M m, D a, D b) { return _mm512_mask_blend_pd(m, b, a); }
     static D AddIf(M m, D sum, D t) { return _mm512_mask_add_pd(sum, m, sum, t); }
     static D SubIf(M m, D sum, D t) { return _mm512_mask_sub_pd(sum, m, sum, t); }
@@ -89,7 +91,7 @@ struct Avx512 {
         }
     }
 
-    static D Log(D x) { return lanes::LogTable<Avx512>(x); }
+    static D Log(D x) { return lanes::Log<Avx512>(x); }
 };
 
 }  // namespace

@@ -17,8 +17,9 @@ namespace {
 constexpr double kInvPi = 0.3183098861837907;
 constexpr double kTopExtension = 10.0;  // the loss returns to zero a decade above the band
 
-// Which logarithm the one-lane operations use.
-enum class ScalarLog { kStd, kDiv, kTable };
+// Which logarithm the one-lane operations use: std::log, or the vector
+// kernels' with or without fused multiply-add.
+enum class ScalarLog { kStd, kFused, kUnfused };
 
 // The lane operations on one double at a time. With std::log this is the
 // portable fast kernel; with a vector logarithm it is that logarithm's
@@ -30,6 +31,7 @@ struct Scalar {
     using I = std::uint64_t;
     static constexpr std::size_t kLanes = 1;
     static constexpr bool kHasExponentOps = false;
+    static constexpr bool kHasFma = kLog == ScalarLog::kFused;
 
     static D Set1(double a) { return a; }
     static D Load(const double* p) { return *p; }
@@ -38,8 +40,13 @@ struct Scalar {
     static D Add(D a, D b) { return a + b; }
     static D Sub(D a, D b) { return a - b; }
     static D Mul(D a, D b) { return a * b; }
-    static D Div(D a, D b) { return a / b; }
     static D Fma(D a, D b, D c) { return std::fma(a, b, c); }
+    static D MulAdd(D a, D b, D c) {
+        if constexpr (kHasFma)
+            return std::fma(a, b, c);
+        else
+            return a * b + c;
+    }
     static D Abs(D a) { return std::fabs(a); }
     static D Neg(D a) { return -a; }
 
@@ -51,6 +58,7 @@ struct Scalar {
     static M Le(D a, D b) { return a <= b; }
     static M And(M a, M b) { return a && b; }
     static bool All(M m) { return m; }
+    static unsigned MaskBits(M m) { return m ? 1u : 0u; }
     static D Select(M m, D a, D b) { return m ? a : b; }
     static D AddIf(M m, D sum, D t) { return m ? sum + t : sum; }
     static D SubIf(M m, D sum, D t) { return m ? sum - t : sum; }
@@ -77,10 +85,8 @@ struct Scalar {
     static D Log(D x) {
         if constexpr (kLog == ScalarLog::kStd)
             return std::log(x);
-        else if constexpr (kLog == ScalarLog::kDiv)
-            return lanes::LogDiv<Scalar>(x);
         else
-            return lanes::LogTable<Scalar>(x);
+            return lanes::Log<Scalar>(x);
     }
 };
 
@@ -112,8 +118,8 @@ void PlainLoop(const LossSegments& s, std::vector<double>& r) {
 }
 
 double StdLog(double x) { return std::log(x); }
-double DivLog(double x) { return lanes::LogDiv<Scalar<ScalarLog::kDiv>>(x); }
-double TableLog(double x) { return lanes::LogTable<Scalar<ScalarLog::kTable>>(x); }
+double UnfusedLog(double x) { return lanes::Log<Scalar<ScalarLog::kUnfused>>(x); }
+double FusedLog(double x) { return lanes::Log<Scalar<ScalarLog::kFused>>(x); }
 
 bool CpuHas(SimdLevel level) {
 #if defined(MATMODEL_HILBERT_X86)
@@ -191,6 +197,8 @@ void RunLanes(const LossSegments& s, std::vector<double>& r, SimdLevel level) {
 
 }  // namespace
 
+double StdLogOutOfLine(double x) { return std::log(x); }
+
 void BuildLossSegments(const double* freq, const double* dk, const double* df, std::size_t n,
                        double twoPi, LossSegments& out) {
     std::vector<double> w(n + 1), a(n + 1), p(n), q(n);
@@ -245,11 +253,11 @@ void HilbertPlainKernelLog(const LossSegments& s, std::vector<double>& r, SimdLe
         PlainLoop<StdLog>(s, r);
         return;
     case SimdLevel::kSse2:
-        PlainLoop<DivLog>(s, r);
+        PlainLoop<UnfusedLog>(s, r);
         return;
     case SimdLevel::kAvx2:
     case SimdLevel::kAvx512:
-        PlainLoop<TableLog>(s, r);
+        PlainLoop<FusedLog>(s, r);
         return;
     }
 }
@@ -272,10 +280,10 @@ double KernelLogReference(double x, SimdLevel level) {
     case SimdLevel::kScalar:
         return StdLog(x);
     case SimdLevel::kSse2:
-        return DivLog(x);
+        return UnfusedLog(x);
     case SimdLevel::kAvx2:
     case SimdLevel::kAvx512:
-        return TableLog(x);
+        return FusedLog(x);
     }
     return StdLog(x);
 }

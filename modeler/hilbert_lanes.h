@@ -47,102 +47,37 @@ void HilbertLanesAvx512(const LaneWork& work, double* r);
 void LogLanesSse2(const double* x, std::size_t n, double* y);
 void LogLanesAvx2(const double* x, std::size_t n, double* y);
 void LogLanesAvx512(const double* x, std::size_t n, double* y);
+// std::log, compiled for the baseline target (the kernels' few exact lanes).
+double StdLogOutOfLine(double x);
 
 namespace {
 namespace lanes {
 
 constexpr double kInvPi = 0.3183098861837907;
 
-// Bit patterns and constants shared by both logarithms.
-constexpr std::uint64_t kMantissaMask = 0x000fffffffffffffULL;
-constexpr std::uint64_t kOneBits = 0x3ff0000000000000ULL;
-constexpr std::uint64_t kTwoTo52Bits = 0x4330000000000000ULL;  // or-ed into n < 2^52: 2^52 + n
-constexpr double kTwoTo52 = 4503599627370496.0;
-constexpr double kSmallestNormal = 0x1p-1022;
-constexpr double kInf = __builtin_inf();
-// ln 2 split so that k * kLn2Hi is exact for every binary exponent k of a
-// double, subnormals included (|k| < 2^11; kLn2Hi is a multiple of 2^-42).
+// --- The logarithm ----------------------------------------------------------
+//
+// The sums amplify a change of one bit in a logarithm by up to the ratio of
+// the band's edges (rough loss curves on dense grids lose nine digits to
+// cancellation), so agreeing with std::log "to the last bit or so" would not
+// give the same sums. This logarithm returns std::log's own bits: it computes
+// log(x) with an error bound far below half an ulp, keeps the rounded result
+// where the exact value is clearly away from the midpoint between two doubles
+// (there the correctly rounded result is the only one std::log can return),
+// and calls std::log for the rest: about one lane in a hundred, plus zero,
+// negatives, infinity, NaN, subnormals and x below 8.
+//
+// For x = 2^k m, m in [1, 2), the top four bits of m pick c = 1 + (2j+1)/32
+// and a one-term reduction r = m/c - 1, |r| <= 1/33:
+//     log(x) = k ln2 + log(c) + log1p(r),   log1p(r) = r + r^2 (-1/2 + r Q(r)),
+// Q being a degree-6 Chebyshev fit of (log1p(r) - r + r^2/2) / r^3 over
+// |r| <= 0.0304 (error in log1p below 1.1e-18). ln 2 and log(c) are split into
+// a part on the 2^-42 grid and the rest, so that k ln2hi + log(c)hi is exact.
+// With fused multiply-add, r = m invC - 1 is rounded once and log(c) stands for
+// -log(invC), invC being the double nearest 1/c; without, r = (m - c) invC.
+
 constexpr double kLn2Hi = 0x1.62e42fefa38p-1;
 constexpr double kLn2Lo = 0x1.ef35793c7673p-45;
-
-// --- The division form, for any x (no fused multiply-add) -------------------
-//
-// x = 2^k m with m in [sqrt(1/2), sqrt(2)); with f = m - 1 and s = f / (2 + f),
-// log(m) = f - f^2/2 + s (f^2/2 + R), R = z (2/3 + 2/5 z + ...), z = s^2. The
-// coefficients are a degree-6 Chebyshev fit of R/z over z in [0, 0.02944]
-// (|s| <= (sqrt 2 - 1)/(sqrt 2 + 1)); the fit error in R is below 1e-17, a few
-// hundredths of a unit in the last place of the result.
-constexpr double kDivR0 = 0.666666666666667;
-constexpr double kDivR1 = 0.39999999999899505;
-constexpr double kDivR2 = 0.28571428625975487;
-constexpr double kDivR3 = 0.2222221113479508;
-constexpr double kDivR4 = 0.18182889125261723;
-constexpr double kDivR5 = 0.15331721600556042;
-constexpr double kDivR6 = 0.14616449685043406;
-// Bits of the double nearest sqrt(1/2), and what takes a double's bits to
-// the exponent field of x / sqrt(1/2) (that of 1.0 minus those bits).
-constexpr std::uint64_t kSqrtHalfBits = 0x3fe6a09e667f3bcdULL;
-constexpr std::uint64_t kToExponent = kOneBits - kSqrtHalfBits;
-
-// log for normal positive x; kAdjust is added to the binary exponent.
-template <class V>
-inline typename V::D LogDivCore(typename V::D x, typename V::D kAdjust) {
-    using D = typename V::D;
-    // Adding kToExponent carries into the exponent field exactly when the
-    // mantissa is at least sqrt 2.
-    const auto u = V::Add64(V::Bits(x), V::Set64(kToExponent));
-    const D m = V::FromBits(V::Add64(V::And64(u, V::Set64(kMantissaMask)), V::Set64(kSqrtHalfBits)));
-    const D biased = V::FromBits(V::Or64(V::Shr52(u), V::Set64(kTwoTo52Bits)));
-    const D k = V::Add(V::Sub(biased, V::Set1(kTwoTo52 + 1023.0)), kAdjust);
-
-    const D f = V::Sub(m, V::Set1(1.0));  // exact: m is within a factor 2 of 1
-    const D s = V::Div(f, V::Add(V::Set1(2.0), f));
-    const D z = V::Mul(s, s);
-    D r = V::Set1(kDivR6);
-    r = V::Add(V::Mul(r, z), V::Set1(kDivR5));
-    r = V::Add(V::Mul(r, z), V::Set1(kDivR4));
-    r = V::Add(V::Mul(r, z), V::Set1(kDivR3));
-    r = V::Add(V::Mul(r, z), V::Set1(kDivR2));
-    r = V::Add(V::Mul(r, z), V::Set1(kDivR1));
-    r = V::Add(V::Mul(r, z), V::Set1(kDivR0));
-    r = V::Mul(r, z);
-    const D hfsq = V::Mul(V::Mul(V::Set1(0.5), f), f);
-    // k ln2 + f - hfsq + s (hfsq + R), summed small to large.
-    const D tail = V::Add(V::Mul(s, V::Add(hfsq, r)), V::Mul(k, V::Set1(kLn2Lo)));
-    return V::Sub(V::Mul(k, V::Set1(kLn2Hi)), V::Sub(V::Sub(hfsq, tail), f));
-}
-
-// Natural logarithm with the special values of std::log, built from plain
-// operations only, so that it gives the same bits on every instruction set.
-template <class V>
-inline typename V::D LogDiv(typename V::D x) {
-    using D = typename V::D;
-    const D zero = V::Set1(0.0);
-    if (V::All(V::And(V::Ge(x, V::Set1(kSmallestNormal)), V::Lt(x, V::Set1(kInf)))))
-        return LogDivCore<V>(x, zero);
-    // Rare lanes: subnormals are scaled into the normal range first; zero,
-    // negatives, infinity and NaN get their values after.
-    const auto tiny = V::Lt(x, V::Set1(kSmallestNormal));
-    const D scaled = V::Select(tiny, V::Mul(x, V::Set1(kTwoTo52)), x);
-    const D result = LogDivCore<V>(scaled, V::Select(tiny, V::Set1(-52.0), zero));
-    D special = V::Select(V::Lt(x, zero), V::Set1(__builtin_nan("")), V::Add(x, x));
-    special = V::Select(V::Eq(x, zero), V::Set1(-kInf), special);
-    return V::Select(V::And(V::Gt(x, zero), V::Lt(x, V::Set1(kInf))), result, special);
-}
-
-// --- The table form, for machines with fused multiply-add ------------------
-//
-// x = 2^k m with m in [1, 2). The top four bits of m pick c, the middle of
-// one sixteenth of [1, 2); with invC the double nearest 1/c,
-//     log(x) = k ln2 - ln(invC) + log1p(r),   r = m invC - 1,
-// exactly, and the fused multiply-add rounds r once. |r| <= 1/33, and
-// log1p(r) = r + r^2 (-1/2 + r Q(r)) with Q a degree-6 Chebyshev fit of
-// (log1p(r) - r + r^2/2) / r^3 over |r| <= 0.0304 (error in log1p below 1.1e-18).
-// -ln(invC) is split like ln 2, so that k ln2hi - ln(invC)hi is exact and the
-// result is rounded essentially once. That argument needs a result of at
-// least ln 2 in size, so only x in [2, 2^1022) takes this form (the Hilbert
-// sums rarely meet anything else); the rest, zero, negatives, infinity and
-// NaN included, takes the division form.
 constexpr double kQ0 = 0.3333333333333333;
 constexpr double kQ1 = -0.2500000000084855;
 constexpr double kQ2 = 0.20000000000771423;
@@ -150,57 +85,108 @@ constexpr double kQ3 = -0.16666659276294388;
 constexpr double kQ4 = 0.14285707567065423;
 constexpr double kQ5 = -0.12516088393386643;
 constexpr double kQ6 = 0.11125737138673407;
+// Bounds on the error of hi + s before its last rounding: approximation,
+// the rounding of r (once with fma, twice without) and of s.
+constexpr double kErrorFused = 6e-18;
+constexpr double kErrorUnfused = 1.2e-17;
+// std::log (glibc) is within 0.5 + 2^-9 ulp of the exact value for x >= 8: a
+// few times the largest excess measured over millions of arguments near
+// midpoints. Lanes that close to a midpoint go to std::log.
+constexpr double kNearMidpoint = 1.0 - 0x1p-8;  // of half an ulp
+constexpr double kTableBottom = 8.0;
 constexpr double kTableTop = 0x1p1022;
+constexpr std::uint64_t kMantissaMask = 0x000fffffffffffffULL;
+constexpr std::uint64_t kExponentMask = 0x7ff0000000000000ULL;
+constexpr std::uint64_t kOneBits = 0x3ff0000000000000ULL;
+constexpr std::uint64_t kTwoTo52Bits = 0x4330000000000000ULL;  // or-ed into n < 2^52: 2^52 + n
+constexpr double kTwoTo52 = 4503599627370496.0;
+
+alignas(64) constexpr double kC[16] = {
+    0x1.08p+0, 0x1.18p+0, 0x1.28p+0, 0x1.38p+0, 0x1.48p+0, 0x1.58p+0, 0x1.68p+0, 0x1.78p+0,
+    0x1.88p+0, 0x1.98p+0, 0x1.a8p+0, 0x1.b8p+0, 0x1.c8p+0, 0x1.d8p+0, 0x1.e8p+0, 0x1.f8p+0};
 alignas(64) constexpr double kInvC[16] = {
     0x1.f07c1f07c1f08p-1, 0x1.d41d41d41d41dp-1, 0x1.bacf914c1bad0p-1, 0x1.a41a41a41a41ap-1,
     0x1.8f9c18f9c18fap-1, 0x1.7d05f417d05f4p-1, 0x1.6c16c16c16c17p-1, 0x1.5c9882b931057p-1,
     0x1.4e5e0a72f0539p-1, 0x1.4141414141414p-1, 0x1.3521cfb2b78c1p-1, 0x1.29e4129e4129ep-1,
     0x1.1f7047dc11f70p-1, 0x1.15b1e5f75270dp-1, 0x1.0c9714fbcda3bp-1, 0x1.0410410410410p-1};
+// The 2^-42 grid part, the same for log(c) and -log(invC).
 alignas(64) constexpr double kLogCHi[16] = {
     0x1.f829b0e780000p-6, 0x1.6f0d28ae58000p-4, 0x1.29552f8200000p-3, 0x1.9525a9cf46000p-3,
     0x1.fb9186d5e4000p-3, 0x1.2e8e2bae12000p-2, 0x1.5d1bdbf581000p-2, 0x1.89a3386c14000p-2,
     0x1.b44f77bcc9000p-2, 0x1.dd46a04c1c000p-2, 0x1.02552a5a5d000p-1, 0x1.154c3d2f4d800p-1,
     0x1.2795e1289b000p-1, 0x1.393e0d3562800p-1, 0x1.4a4f85db04000p-1, 0x1.5ad404c35a000p-1};
-alignas(64) constexpr double kLogCLo[16] = {
+// -log(invC) - kLogCHi
+alignas(64) constexpr double kLogInvCLo[16] = {
     0x1.97c267c7e09e4p-45,  -0x1.4b2241b664613p-44, -0x1.5bd67f4471dfcp-44, -0x1.294937d9f158fp-44,
     -0x1.d6b2aab993c87p-47, -0x1.6791e99b72bd8p-45, -0x1.8d97dc9c7c238p-44, 0x1.2d92d38c40882p-45,
     -0x1.38068224aa2cep-47, 0x1.283fb989a9274p-44,  0x1.fe3d38d2bafddp-46,  -0x1.0af338662e34dp-44,
     0x1.1b6b783f3db97p-45,  0x1.0cd8e221301b7p-44,  -0x1.4575d840b8591p-45, -0x1.a509acaab41fcp-46};
+// log(c) - kLogCHi
+alignas(64) constexpr double kLogCLo[16] = {
+    0x1.980267c7e09e4p-45,  -0x1.4b4641b664613p-44, -0x1.5b967f4471dfcp-44, -0x1.297137d9f158fp-44,
+    -0x1.d572aab993c87p-47, -0x1.67b1e99b72bd8p-45, -0x1.8d6bdc9c7c238p-44, 0x1.2d5ad38c40882p-45,
+    -0x1.3ae68224aa2cep-47, 0x1.282fb989a9274p-44,  0x1.fd8d38d2bafddp-46,  -0x1.0b2b38662e34dp-44,
+    0x1.1aeb783f3db97p-45,  0x1.0cd4e221301b7p-44,  -0x1.44fdd840b8591p-45, -0x1.a609acaab41fcp-46};
+
+// Lanes whose bit in `fromStd` is set take std::log(x).
+template <class V>
+typename V::D WithStdLog(typename V::D x, typename V::D y, unsigned fromStd) {
+    double xs[V::kLanes], ys[V::kLanes];
+    V::Store(xs, x);
+    V::Store(ys, y);
+    for (std::size_t j = 0; j < V::kLanes; ++j)
+        if ((fromStd >> j) & 1u) ys[j] = StdLogOutOfLine(xs[j]);
+    return V::Load(ys);
+}
 
 template <class V>
-inline typename V::D LogTable(typename V::D x) {
+inline typename V::D Log(typename V::D x) {
     using D = typename V::D;
+    const auto bits = V::Bits(x);
     D k, m;
     if constexpr (V::kHasExponentOps) {
         k = V::Exponent(x);
         m = V::Mantissa(x);
     } else {
-        const auto bits = V::Bits(x);
+        // For a negative x the sign lands in k; such lanes are not kept anyway.
         k = V::Sub(V::FromBits(V::Or64(V::Shr52(bits), V::Set64(kTwoTo52Bits))),
                    V::Set1(kTwoTo52 + 1023.0));
         m = V::FromBits(V::Or64(V::And64(bits, V::Set64(kMantissaMask)), V::Set64(kOneBits)));
     }
-    const auto index = V::Shr48(V::Bits(x));  // the table index is in the low four bits
+    const auto index = V::Shr48(bits);  // the table index is in the low four bits
     const D invC = V::Lookup16(kInvC, index);
     const D logCHi = V::Lookup16(kLogCHi, index);
-    const D logCLo = V::Lookup16(kLogCLo, index);
-
-    const D r = V::Fma(m, invC, V::Set1(-1.0));
-    D q = V::Fma(r, V::Set1(kQ6), V::Set1(kQ5));
-    q = V::Fma(r, q, V::Set1(kQ4));
-    q = V::Fma(r, q, V::Set1(kQ3));
-    q = V::Fma(r, q, V::Set1(kQ2));
-    q = V::Fma(r, q, V::Set1(kQ1));
-    q = V::Fma(r, q, V::Set1(kQ0));
-    const D p = V::Mul(V::Mul(r, r), V::Fma(r, q, V::Set1(-0.5)));
-    const D hi = V::Fma(k, V::Set1(kLn2Hi), logCHi);  // exact
-    const D lo = V::Fma(k, V::Set1(kLn2Lo), logCLo);
-    const D result = V::Add(hi, V::Add(r, V::Add(p, lo)));
-
-    // Ordered compares: NaN fails too.
-    if (V::All(V::And(V::Ge(x, V::Set1(2.0)), V::Lt(x, V::Set1(kTableTop))))) return result;
-    return V::Select(V::And(V::Ge(x, V::Set1(2.0)), V::Lt(x, V::Set1(kTableTop))), result,
-                     LogDiv<V>(x));
+    D r, lo, hi;
+    if constexpr (V::kHasFma) {
+        r = V::Fma(m, invC, V::Set1(-1.0));
+        lo = V::Fma(k, V::Set1(kLn2Lo), V::Lookup16(kLogInvCLo, index));
+        hi = V::Fma(k, V::Set1(kLn2Hi), logCHi);  // exact
+    } else {
+        r = V::Mul(V::Sub(m, V::Lookup16(kC, index)), invC);  // m - c is exact
+        lo = V::Add(V::Mul(k, V::Set1(kLn2Lo)), V::Lookup16(kLogCLo, index));
+        hi = V::Add(V::Mul(k, V::Set1(kLn2Hi)), logCHi);  // exact
+    }
+    D q = V::MulAdd(r, V::Set1(kQ6), V::Set1(kQ5));
+    q = V::MulAdd(r, q, V::Set1(kQ4));
+    q = V::MulAdd(r, q, V::Set1(kQ3));
+    q = V::MulAdd(r, q, V::Set1(kQ2));
+    q = V::MulAdd(r, q, V::Set1(kQ1));
+    q = V::MulAdd(r, q, V::Set1(kQ0));
+    const D p = V::Mul(V::Mul(r, r), V::MulAdd(r, q, V::Set1(-0.5)));
+    const D s = V::Add(r, V::Add(p, lo));
+    const D y = V::Add(hi, s);
+    // y + e = hi + s exactly (|hi| > 2 > |s|). The exact logarithm is within
+    // kError of that; keep y if it is clearly closer than half an ulp.
+    const D e = V::Add(V::Sub(hi, y), s);
+    const D halfUlp = V::Mul(V::FromBits(V::And64(V::Bits(y), V::Set64(kExponentMask))),
+                             V::Set1(0x1p-53));
+    const D limit = V::Sub(V::Mul(halfUlp, V::Set1(kNearMidpoint)),
+                           V::Set1(V::kHasFma ? kErrorFused : kErrorUnfused));
+    // Ordered compares: NaN fails.
+    const auto keep = V::And(V::And(V::Ge(x, V::Set1(kTableBottom)), V::Lt(x, V::Set1(kTableTop))),
+                             V::Lt(V::Abs(e), limit));
+    if (V::All(keep)) return y;
+    return WithStdLog<V>(x, y, ~V::MaskBits(keep) & ((1u << V::kLanes) - 1u));
 }
 
 // --- The kernel -------------------------------------------------------------

@@ -14,6 +14,8 @@ struct Sse2 {
     using M = __m128d;
     using I = __m128i;
     static constexpr std::size_t kLanes = 2;
+    static constexpr bool kHasExponentOps = false;
+    static constexpr bool kHasFma = false;
 
     static D Set1(double a) { return _mm_set1_pd(a); }
     static D Load(const double* p) { return _mm_loadu_pd(p); }
@@ -22,7 +24,7 @@ struct Sse2 {
     static D Add(D a, D b) { return _mm_add_pd(a, b); }
     static D Sub(D a, D b) { return _mm_sub_pd(a, b); }
     static D Mul(D a, D b) { return _mm_mul_pd(a, b); }
-    static D Div(D a, D b) { return _mm_div_pd(a, b); }
+    static D MulAdd(D a, D b, D c) { return _mm_add_pd(_mm_mul_pd(a, b), c); }
     static D Abs(D a) { return _mm_andnot_pd(_mm_set1_pd(-0.0), a); }
     static D Neg(D a) { return _mm_xor_pd(_mm_set1_pd(-0.0), a); }
 
@@ -34,6 +36,7 @@ struct Sse2 {
     static M Le(D a, D b) { return _mm_cmple_pd(a, b); }
     static M And(M a, M b) { return _mm_and_pd(a, b); }
     static bool All(M m) { return _mm_movemask_pd(m) == 0x3; }
+    static unsigned MaskBits(M m) { return static_cast<unsigned>(_mm_movemask_pd(m)); }
     static D Select(M m, D a, D b) { return _mm_or_pd(_mm_and_pd(m, a), _mm_andnot_pd(m, b)); }
     static D AddIf(M m, D sum, D t) { return Select(m, _mm_add_pd(sum, t), sum); }
     static D SubIf(M m, D sum, D t) { return Select(m, _mm_sub_pd(sum, t), sum); }
@@ -45,6 +48,12 @@ struct Sse2 {
     static I And64(I a, I b) { return _mm_and_si128(a, b); }
     static I Or64(I a, I b) { return _mm_or_si128(a, b); }
     static I Shr52(I a) { return _mm_srli_epi64(a, 52); }
+    static I Shr48(I a) { return _mm_srli_epi64(a, 48); }
+    static D Lookup16(const double* table, I index) {
+        const long long lo = _mm_cvtsi128_si64(index);
+        const long long hi = _mm_cvtsi128_si64(_mm_unpackhi_epi64(index, index));
+        return _mm_set_pd(table[hi & 15], table[lo & 15]);
+    }
 
     static void Transpose(D* rows) {
         const D r0 = rows[0];
@@ -52,8 +61,7 @@ struct Sse2 {
         rows[1] = _mm_unpackhi_pd(r0, rows[1]);
     }
 
-    // Without fused multiply-add, the division form.
-    static D Log(D x) { return lanes::LogDiv<Sse2>(x); }
+    static D Log(D x) { return lanes::Log<Sse2>(x); }
 };
 
 }  // namespace
