@@ -171,8 +171,11 @@ void RunLanes(const LossSegments& s, std::vector<double>& r, SimdLevel level) {
         zeroSum[i] = std::isfinite(s.w[i]) &&
                      std::binary_search(finite.begin(), finite.end(), -s.w[i]);
 
-    const LaneWork work{s.w.data(), segments.data(), zeroSum.data(), samples.data(),
-                        n,          padded,          state.data(),   tiles.data()};
+    std::vector<double> stdArgs(2 * kTile * kTile);
+    std::vector<std::uint32_t> stdAt(2 * kTile * kTile);
+    const LaneWork work{s.w.data(),   segments.data(), zeroSum.data(), samples.data(),
+                        n,            padded,          state.data(),   tiles.data(),
+                        stdArgs.data(), stdAt.data()};
     switch (level) {
     case SimdLevel::kScalar:
         lanes::HilbertLanes<Scalar<ScalarLog::kStd>, 4>(work, out.data());

@@ -38,6 +38,8 @@ struct LaneWork {
     std::size_t padded;           // a multiple of kTile
     double* state;                // 3 * padded, zero: per sample the sum and the two last logarithms
     double* tiles;                // 4 * kTile * kTile
+    double* stdArgs;              // 2 * kTile * kTile: arguments left to std::log ...
+    std::uint32_t* stdAt;         // ... and where in the tiles their logarithms go
 };
 
 // One entry point per instruction set, each in its own source file.
@@ -139,8 +141,10 @@ typename V::D WithStdLog(typename V::D x, typename V::D y, unsigned fromStd) {
     return V::Load(ys);
 }
 
+// log(x) for the lanes it can round with certainty; the lanes left to
+// std::log are returned in `fromStd`, their values undefined.
 template <class V>
-inline typename V::D Log(typename V::D x) {
+inline typename V::D LogOrDefer(typename V::D x, unsigned& fromStd) {
     using D = typename V::D;
     const auto bits = V::Bits(x);
     D k, m;
@@ -178,15 +182,22 @@ inline typename V::D Log(typename V::D x) {
     // y + e = hi + s exactly (|hi| > 2 > |s|). The exact logarithm is within
     // kError of that; keep y if it is clearly closer than half an ulp.
     const D e = V::Add(V::Sub(hi, y), s);
-    const D halfUlp = V::Mul(V::FromBits(V::And64(V::Bits(y), V::Set64(kExponentMask))),
-                             V::Set1(0x1p-53));
-    const D limit = V::Sub(V::Mul(halfUlp, V::Set1(kNearMidpoint)),
-                           V::Set1(V::kHasFma ? kErrorFused : kErrorUnfused));
+    // Half an ulp of y is 2^-53 times y with its mantissa cleared.
+    const D limit = V::MulAdd(V::FromBits(V::And64(V::Bits(y), V::Set64(kExponentMask))),
+                              V::Set1(0x1p-53 * kNearMidpoint),
+                              V::Set1(V::kHasFma ? -kErrorFused : -kErrorUnfused));
     // Ordered compares: NaN fails.
     const auto keep = V::And(V::And(V::Ge(x, V::Set1(kTableBottom)), V::Lt(x, V::Set1(kTableTop))),
                              V::Lt(V::Abs(e), limit));
-    if (V::All(keep)) return y;
-    return WithStdLog<V>(x, y, ~V::MaskBits(keep) & ((1u << V::kLanes) - 1u));
+    fromStd = ~V::MaskBits(keep) & ((1u << V::kLanes) - 1u);
+    return y;
+}
+
+template <class V>
+inline typename V::D Log(typename V::D x) {
+    unsigned fromStd;
+    const typename V::D y = LogOrDefer<V>(x, fromStd);
+    return fromStd == 0 ? y : WithStdLog<V>(x, y, fromStd);
 }
 
 // --- The kernel -------------------------------------------------------------
@@ -230,22 +241,54 @@ inline void Segment(const LaneWork& work, std::size_t i, const typename V::D* wk
     }
 }
 
-// Rows b of lpTile/lmTile: ln|w_b + w_a| and ln|w_a - w_b| for the samples a
-// of the block at a0 (columns) and the points b of the block at b0.
+// Rows b of the tiles: ln|w_b + w_a| (lpTile) and ln|w_a - w_b| (lmTile, right
+// after lpTile) for the samples a of the block at a0 (columns) and the points
+// b of the block at b0. Lanes left to std::log are listed while the tile is
+// filled and done after, keeping the calls out of the vector loop.
 template <class V>
-void FillTile(const LaneWork& work, std::size_t a0, std::size_t b0, double* lpTile,
-              double* lmTile) {
+std::size_t Defer(typename V::D x, std::size_t at, unsigned lanes, double* args,
+                  std::uint32_t* where, std::size_t count) {
+    double xs[V::kLanes];
+    V::Store(xs, x);
+    for (std::size_t j = 0; j < V::kLanes; ++j)
+        if ((lanes >> j) & 1u) {
+            args[count] = xs[j];
+            where[count] = static_cast<std::uint32_t>(at + j);
+            ++count;
+        }
+    return count;
+}
+
+template <class V>
+void FillTile(const LaneWork& work, std::size_t a0, std::size_t b0, double* lpTile) {
     using D = typename V::D;
+    // Locals: the stores below could alias anything reached through `work`.
+    const double* const wa = work.samples + a0;
+    const double* const wb = work.samples + b0;
+    double* const args = work.stdArgs;
+    std::uint32_t* const where = work.stdAt;
+    std::size_t count = 0;
     for (std::size_t b = 0; b < kTile; ++b) {
-        const D wb = V::Set1(work.samples[b0 + b]);
-        for (std::size_t a = 0; a < kTile; a += V::kLanes)
-            V::Store(lpTile + b * kTile + a, V::Log(V::Abs(V::Add(wb, V::Load(work.samples + a0 + a)))));
+        const D point = V::Set1(wb[b]);
+        for (std::size_t a = 0; a < kTile; a += V::kLanes) {
+            const std::size_t at = b * kTile + a;
+            const D x = V::Abs(V::Add(point, V::Load(wa + a)));
+            unsigned lanes;
+            V::Store(lpTile + at, LogOrDefer<V>(x, lanes));
+            if (lanes != 0) count = Defer<V>(x, at, lanes, args, where, count);
+        }
     }
     for (std::size_t b = 0; b < kTile; ++b) {
-        const D wb = V::Set1(work.samples[b0 + b]);
-        for (std::size_t a = 0; a < kTile; a += V::kLanes)
-            V::Store(lmTile + b * kTile + a, V::Log(V::Abs(V::Sub(V::Load(work.samples + a0 + a), wb))));
+        const D point = V::Set1(wb[b]);
+        for (std::size_t a = 0; a < kTile; a += V::kLanes) {
+            const std::size_t at = kTile * kTile + b * kTile + a;
+            const D x = V::Abs(V::Sub(V::Load(wa + a), point));
+            unsigned lanes;
+            V::Store(lpTile + at, LogOrDefer<V>(x, lanes));
+            if (lanes != 0) count = Defer<V>(x, at, lanes, args, where, count);
+        }
     }
+    for (std::size_t i = 0; i < count; ++i) lpTile[where[i]] = StdLogOutOfLine(args[i]);
 }
 
 template <class V>
@@ -335,7 +378,7 @@ void HilbertLanes(const LaneWork& work, double* r) {
         for (std::size_t b = a; b < blocks; ++b) {
             const std::size_t b0 = b * kTile;
             const std::size_t b1 = b0 + kTile < work.n ? b0 + kTile : work.n;
-            FillTile<V>(work, a0, b0, lp, lm);
+            FillTile<V>(work, a0, b0, lp);
             // Points k and k + 1 are where sample k's index tests fire.
             if (b <= a + 1)
                 Sweep<V, U, true>(work, a0, b0, b1, lp, lm);
