@@ -30,13 +30,9 @@ struct Avx2 {
     static D Neg(D a) { return _mm256_xor_pd(_mm256_set1_pd(-0.0), a); }
 
     static M Ne(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_NEQ_UQ); }
-    static M Eq(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_EQ_OQ); }
     static M Lt(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_LT_OQ); }
-    static M Gt(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_GT_OQ); }
     static M Ge(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_GE_OQ); }
-    static M Le(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_LE_OQ); }
     static M And(M a, M b) { return _mm256_and_pd(a, b); }
-    static bool All(M m) { return _mm256_movemask_pd(m) == 0xf; }
     static unsigned MaskBits(M m) { return static_cast<unsigned>(_mm256_movemask_pd(m)); }
     static D Select(M m, D a, D b) { return _mm256_blendv_pd(b, a, m); }
     static D AddIf(M m, D sum, D t) { return Select(m, _mm256_add_pd(sum, t), sum); }
@@ -45,7 +41,6 @@ struct Avx2 {
     static I Bits(D a) { return _mm256_castpd_si256(a); }
     static D FromBits(I a) { return _mm256_castsi256_pd(a); }
     static I Set64(std::uint64_t a) { return _mm256_set1_epi64x(static_cast<long long>(a)); }
-    static I Add64(I a, I b) { return _mm256_add_epi64(a, b); }
     static I And64(I a, I b) { return _mm256_and_si256(a, b); }
     static I Or64(I a, I b) { return _mm256_or_si256(a, b); }
     static I Shr52(I a) { return _mm256_srli_epi64(a, 52); }

@@ -38,22 +38,16 @@ struct Avx512 {
     }
 
     static M Ne(D a, D b) { return _mm512_cmp_pd_mask(a, b, _CMP_NEQ_UQ); }
-    static M Eq(D a, D b) { return _mm512_cmp_pd_mask(a, b, _CMP_EQ_OQ); }
     static M Lt(D a, D b) { return _mm512_cmp_pd_mask(a, b, _CMP_LT_OQ); }
-    static M Gt(D a, D b) { return _mm512_cmp_pd_mask(a, b, _CMP_GT_OQ); }
     static M Ge(D a, D b) { return _mm512_cmp_pd_mask(a, b, _CMP_GE_OQ); }
-    static M Le(D a, D b) { return _mm512_cmp_pd_mask(a, b, _CMP_LE_OQ); }
     static M And(M a, M b) { return static_cast<M>(a & b); }
-    static bool All(M m) { return m == 0xff; }
     static unsigned MaskBits(M m) { return m; }
-    static D Select(M m, D a, D b) { return _mm512_mask_blend_pd(m, b, a); }
     static D AddIf(M m, D sum, D t) { return _mm512_mask_add_pd(sum, m, sum, t); }
     static D SubIf(M m, D sum, D t) { return _mm512_mask_sub_pd(sum, m, sum, t); }
 
     static I Bits(D a) { return _mm512_castpd_si512(a); }
     static D FromBits(I a) { return _mm512_castsi512_pd(a); }
     static I Set64(std::uint64_t a) { return _mm512_set1_epi64(static_cast<long long>(a)); }
-    static I Add64(I a, I b) { return _mm512_add_epi64(a, b); }
     static I And64(I a, I b) { return _mm512_and_si512(a, b); }
     static I Or64(I a, I b) { return _mm512_or_si512(a, b); }
     // Here and below the zero-masking forms with a full mask: GCC 12 warns

@@ -51,15 +51,10 @@ struct Scalar {
     static D Neg(D a) { return -a; }
 
     static M Ne(D a, D b) { return a != b; }
-    static M Eq(D a, D b) { return a == b; }
     static M Lt(D a, D b) { return a < b; }
-    static M Gt(D a, D b) { return a > b; }
     static M Ge(D a, D b) { return a >= b; }
-    static M Le(D a, D b) { return a <= b; }
     static M And(M a, M b) { return a && b; }
-    static bool All(M m) { return m; }
     static unsigned MaskBits(M m) { return m ? 1u : 0u; }
-    static D Select(M m, D a, D b) { return m ? a : b; }
     static D AddIf(M m, D sum, D t) { return m ? sum + t : sum; }
     static D SubIf(M m, D sum, D t) { return m ? sum - t : sum; }
 
@@ -74,7 +69,6 @@ struct Scalar {
         return a;
     }
     static I Set64(std::uint64_t a) { return a; }
-    static I Add64(I a, I b) { return a + b; }
     static I And64(I a, I b) { return a & b; }
     static I Or64(I a, I b) { return a | b; }
     static I Shr52(I a) { return a >> 52; }

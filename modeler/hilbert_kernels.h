@@ -47,21 +47,23 @@ MATMODEL_API const char* SimdLevelName(SimdLevel level);
 MATMODEL_API void HilbertPlain(const LossSegments& s, std::vector<double>& r);
 
 /// The same sums as HilbertPlain, each added term by term in the same order,
-/// but every logarithm computed once: the two of a segment's end are those of
-/// the neighbouring segment's start, and ln|w[k] -+ w[j]| serves both sample k
-/// at point j and sample j at point k. Several samples run side by side in
-/// vector lanes. kScalar uses std::log and so reproduces HilbertPlain bit for
-/// bit; the vector levels use their own logarithm (KernelLog), which may
-/// differ from std::log in the last bit. Throws std::invalid_argument for a
-/// level that is not available.
+/// but every logarithm computed once: the two at a segment's end are those at
+/// the next segment's start, and ln|w[k] -+ w[j]| serves both sample k at point
+/// j and sample j at point k. Several samples run side by side in vector lanes.
+/// kScalar calls std::log and reproduces HilbertPlain bit for bit. The vector
+/// levels use KernelLog, which returns std::log's bits wherever std::log is
+/// within 0.5 + 2^-9 units in the last place of the exact value (so they too
+/// reproduce HilbertPlain on such a library; glibc's is). Throws
+/// std::invalid_argument for a level that is not available.
 MATMODEL_API void HilbertFast(const LossSegments& s, std::vector<double>& r);
 MATMODEL_API void HilbertFast(const LossSegments& s, std::vector<double>& r, SimdLevel level);
 
 /// The natural logarithm HilbertFast uses at `level`, one value at a time in
-/// portable code, whatever this processor supports: std::log for kScalar, a
-/// division-based form for kSse2, a table form with fused multiply-add for
-/// kAvx2 and kAvx512. Within one unit in the last place; log(+-0) = -inf,
-/// log(x < 0) = NaN, log(NaN) = NaN, log(inf) = inf.
+/// portable code, whatever this processor supports (kScalar: std::log). It is
+/// computed with an error far below half a unit in the last place and rounded
+/// to nearest; within 2^-9 ulp of a rounding midpoint, and for x below 8, it
+/// is std::log(x). Hence log(+-0) = -inf, log(x < 0) = NaN, log(NaN) = NaN,
+/// log(inf) = inf.
 MATMODEL_API double KernelLogReference(double x, SimdLevel level);
 /// The same logarithm through the vector code of `level`; gives the bits of
 /// KernelLogReference. Throws std::invalid_argument for a level that is not
@@ -69,7 +71,7 @@ MATMODEL_API double KernelLogReference(double x, SimdLevel level);
 MATMODEL_API void KernelLog(const double* x, std::size_t n, double* y, SimdLevel level);
 
 /// HilbertPlain with KernelLogReference(level) in place of std::log: what
-/// HilbertFast at `level` must reproduce bit for bit.
+/// HilbertFast at `level` reproduces bit for bit on any library.
 MATMODEL_API void HilbertPlainKernelLog(const LossSegments& s, std::vector<double>& r,
                                         SimdLevel level);
 

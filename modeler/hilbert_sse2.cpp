@@ -29,13 +29,9 @@ struct Sse2 {
     static D Neg(D a) { return _mm_xor_pd(_mm_set1_pd(-0.0), a); }
 
     static M Ne(D a, D b) { return _mm_cmpneq_pd(a, b); }  // true when unordered
-    static M Eq(D a, D b) { return _mm_cmpeq_pd(a, b); }
     static M Lt(D a, D b) { return _mm_cmplt_pd(a, b); }
-    static M Gt(D a, D b) { return _mm_cmpgt_pd(a, b); }
     static M Ge(D a, D b) { return _mm_cmpge_pd(a, b); }
-    static M Le(D a, D b) { return _mm_cmple_pd(a, b); }
     static M And(M a, M b) { return _mm_and_pd(a, b); }
-    static bool All(M m) { return _mm_movemask_pd(m) == 0x3; }
     static unsigned MaskBits(M m) { return static_cast<unsigned>(_mm_movemask_pd(m)); }
     static D Select(M m, D a, D b) { return _mm_or_pd(_mm_and_pd(m, a), _mm_andnot_pd(m, b)); }
     static D AddIf(M m, D sum, D t) { return Select(m, _mm_add_pd(sum, t), sum); }
@@ -44,7 +40,6 @@ struct Sse2 {
     static I Bits(D a) { return _mm_castpd_si128(a); }
     static D FromBits(I a) { return _mm_castsi128_pd(a); }
     static I Set64(std::uint64_t a) { return _mm_set1_epi64x(static_cast<long long>(a)); }
-    static I Add64(I a, I b) { return _mm_add_epi64(a, b); }
     static I And64(I a, I b) { return _mm_and_si128(a, b); }
     static I Or64(I a, I b) { return _mm_or_si128(a, b); }
     static I Shr52(I a) { return _mm_srli_epi64(a, 52); }
