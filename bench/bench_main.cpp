@@ -1,6 +1,7 @@
 // Entry point of matmodel_bench. Every run named BM_<Thing>Fast.../<args> gets
 // a counter x_plain: how many times faster it is than BM_<Thing>Plain/<args>
-// measured earlier in the same run (the plain benchmarks are registered first).
+// measured earlier in the same run (the plain benchmarks are registered
+// first), in processor time.
 #include <map>
 #include <memory>
 #include <string>
@@ -26,7 +27,8 @@ public:
                 run.aggregate_name != "median")
                 continue;
             const std::string name = run.benchmark_name();
-            const double seconds = run.GetAdjustedRealTime() /
+            // Processor time: one thread, and a busy machine stretches wall time.
+            const double seconds = run.GetAdjustedCPUTime() /
                                    benchmark::GetTimeUnitMultiplier(run.time_unit);
             m_seconds[name] = seconds;
             const auto baseline = m_seconds.find(Baseline(name));

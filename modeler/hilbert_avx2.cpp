@@ -15,7 +15,6 @@ struct Avx2 {
     using I = __m256i;
     static constexpr std::size_t kLanes = 4;
     static constexpr bool kHasExponentOps = false;
-    static constexpr bool kHasFma = true;
 
     static D Set1(double a) { return _mm256_set1_pd(a); }
     static D Load(const double* p) { return _mm256_loadu_pd(p); }
@@ -25,7 +24,6 @@ struct Avx2 {
     static D Sub(D a, D b) { return _mm256_sub_pd(a, b); }
     static D Mul(D a, D b) { return _mm256_mul_pd(a, b); }
     static D Fma(D a, D b, D c) { return _mm256_fmadd_pd(a, b, c); }
-    static D MulAdd(D a, D b, D c) { return _mm256_fmadd_pd(a, b, c); }
     static D Abs(D a) { return _mm256_andnot_pd(_mm256_set1_pd(-0.0), a); }
     static D Neg(D a) { return _mm256_xor_pd(_mm256_set1_pd(-0.0), a); }
 
@@ -61,6 +59,7 @@ struct Avx2 {
     }
 
     static D Log(D x) { return lanes::Log<Avx2>(x); }
+    static D LogOrDefer(D x, unsigned& fromStd) { return lanes::LogOrDefer<Avx2>(x, fromStd); }
 };
 
 }  // namespace

@@ -17,7 +17,6 @@ struct Avx512 {
     using I = __m512i;
     static constexpr std::size_t kLanes = 8;
     static constexpr bool kHasExponentOps = true;
-    static constexpr bool kHasFma = true;
 
     static D Set1(double a) { return _mm512_set1_pd(a); }
     static D Load(const double* p) { return _mm512_loadu_pd(p); }
@@ -27,7 +26,6 @@ struct Avx512 {
     static D Sub(D a, D b) { return _mm512_sub_pd(a, b); }
     static D Mul(D a, D b) { return _mm512_mul_pd(a, b); }
     static D Fma(D a, D b, D c) { return _mm512_fmadd_pd(a, b, c); }
-    static D MulAdd(D a, D b, D c) { return _mm512_fmadd_pd(a, b, c); }
     static D Abs(D a) {
         return _mm512_castsi512_pd(_mm512_and_si512(_mm512_castpd_si512(a),
                                                     _mm512_set1_epi64(0x7fffffffffffffffLL)));
@@ -86,6 +84,7 @@ struct Avx512 {
     }
 
     static D Log(D x) { return lanes::Log<Avx512>(x); }
+    static D LogOrDefer(D x, unsigned& fromStd) { return lanes::LogOrDefer<Avx512>(x, fromStd); }
 };
 
 }  // namespace

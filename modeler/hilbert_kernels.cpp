@@ -18,8 +18,8 @@ constexpr double kInvPi = 0.3183098861837907;
 constexpr double kTopExtension = 10.0;  // the loss returns to zero a decade above the band
 
 // Which logarithm the one-lane operations use: std::log, or the vector
-// kernels' with or without fused multiply-add.
-enum class ScalarLog { kStd, kFused, kUnfused };
+// kernels' (with std::fma for the fused multiply-add).
+enum class ScalarLog { kStd, kKernel };
 
 // The lane operations on one double at a time. With std::log this is the
 // portable fast kernel; with a vector logarithm it is that logarithm's
@@ -31,7 +31,6 @@ struct Scalar {
     using I = std::uint64_t;
     static constexpr std::size_t kLanes = 1;
     static constexpr bool kHasExponentOps = false;
-    static constexpr bool kHasFma = kLog == ScalarLog::kFused;
 
     static D Set1(double a) { return a; }
     static D Load(const double* p) { return *p; }
@@ -41,12 +40,7 @@ struct Scalar {
     static D Sub(D a, D b) { return a - b; }
     static D Mul(D a, D b) { return a * b; }
     static D Fma(D a, D b, D c) { return std::fma(a, b, c); }
-    static D MulAdd(D a, D b, D c) {
-        if constexpr (kHasFma)
-            return std::fma(a, b, c);
-        else
-            return a * b + c;
-    }
+
     static D Abs(D a) { return std::fabs(a); }
     static D Neg(D a) { return -a; }
 
@@ -82,6 +76,14 @@ struct Scalar {
         else
             return lanes::Log<Scalar>(x);
     }
+    static D LogOrDefer(D x, unsigned& fromStd) {
+        if constexpr (kLog == ScalarLog::kStd) {
+            fromStd = 0;
+            return std::log(x);
+        } else {
+            return lanes::LogOrDefer<Scalar>(x, fromStd);
+        }
+    }
 };
 
 template <double (*LogFn)(double)>
@@ -112,8 +114,7 @@ void PlainLoop(const LossSegments& s, std::vector<double>& r) {
 }
 
 double StdLog(double x) { return std::log(x); }
-double UnfusedLog(double x) { return lanes::Log<Scalar<ScalarLog::kUnfused>>(x); }
-double FusedLog(double x) { return lanes::Log<Scalar<ScalarLog::kFused>>(x); }
+double KernelLogScalar(double x) { return lanes::Log<Scalar<ScalarLog::kKernel>>(x); }
 
 bool CpuHas(SimdLevel level) {
 #if defined(MATMODEL_HILBERT_X86)
@@ -250,11 +251,11 @@ void HilbertPlainKernelLog(const LossSegments& s, std::vector<double>& r, SimdLe
         PlainLoop<StdLog>(s, r);
         return;
     case SimdLevel::kSse2:
-        PlainLoop<UnfusedLog>(s, r);
+        PlainLoop<StdLog>(s, r);
         return;
     case SimdLevel::kAvx2:
     case SimdLevel::kAvx512:
-        PlainLoop<FusedLog>(s, r);
+        PlainLoop<KernelLogScalar>(s, r);
         return;
     }
 }
@@ -277,10 +278,10 @@ double KernelLogReference(double x, SimdLevel level) {
     case SimdLevel::kScalar:
         return StdLog(x);
     case SimdLevel::kSse2:
-        return UnfusedLog(x);
+        return StdLog(x);
     case SimdLevel::kAvx2:
     case SimdLevel::kAvx512:
-        return FusedLog(x);
+        return KernelLogScalar(x);
     }
     return StdLog(x);
 }

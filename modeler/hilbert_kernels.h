@@ -59,11 +59,11 @@ MATMODEL_API void HilbertFast(const LossSegments& s, std::vector<double>& r);
 MATMODEL_API void HilbertFast(const LossSegments& s, std::vector<double>& r, SimdLevel level);
 
 /// The natural logarithm HilbertFast uses at `level`, one value at a time in
-/// portable code, whatever this processor supports (kScalar: std::log). It is
-/// computed with an error far below half a unit in the last place and rounded
-/// to nearest; within 2^-9 ulp of a rounding midpoint, and for x below 8, it
-/// is std::log(x). Hence log(+-0) = -inf, log(x < 0) = NaN, log(NaN) = NaN,
-/// log(inf) = inf.
+/// portable code, whatever this processor supports. std::log for kScalar and
+/// kSse2. For kAvx2 and kAvx512 it is computed with an error far below half a
+/// unit in the last place and rounded to nearest; within 2^-9 ulp of a
+/// rounding midpoint, and for x below 8, it is std::log(x). Hence log(+-0) =
+/// -inf, log(x < 0) = NaN, log(NaN) = NaN, log(inf) = inf.
 MATMODEL_API double KernelLogReference(double x, SimdLevel level);
 /// The same logarithm through the vector code of `level`; gives the bits of
 /// KernelLogReference. Throws std::invalid_argument for a level that is not

@@ -75,8 +75,9 @@ constexpr double kInvPi = 0.3183098861837907;
 // Q being a degree-6 Chebyshev fit of (log1p(r) - r + r^2/2) / r^3 over
 // |r| <= 0.0304 (error in log1p below 1.1e-18). ln 2 and log(c) are split into
 // a part on the 2^-42 grid and the rest, so that k ln2hi + log(c)hi is exact.
-// With fused multiply-add, r = m invC - 1 is rounded once and log(c) stands for
-// -log(invC), invC being the double nearest 1/c; without, r = (m - c) invC.
+// r = m invC - 1 is rounded once by a fused multiply-add, and log(c) stands
+// for -log(invC), invC being the double nearest 1/c. (Without fused
+// multiply-add the kernels call std::log lane by lane.)
 
 constexpr double kLn2Hi = 0x1.62e42fefa38p-1;
 constexpr double kLn2Lo = 0x1.ef35793c7673p-45;
@@ -87,10 +88,9 @@ constexpr double kQ3 = -0.16666659276294388;
 constexpr double kQ4 = 0.14285707567065423;
 constexpr double kQ5 = -0.12516088393386643;
 constexpr double kQ6 = 0.11125737138673407;
-// Bounds on the error of hi + s before its last rounding: approximation,
-// the rounding of r (once with fma, twice without) and of s.
-constexpr double kErrorFused = 6e-18;
-constexpr double kErrorUnfused = 1.2e-17;
+// A bound on the error of hi + s before its last rounding: approximation
+// (1.1e-18), the rounding of r (1.7e-18) and of s (1.7e-18), and less.
+constexpr double kError = 6e-18;
 // std::log (glibc) is within 0.5 + 2^-9 ulp of the exact value for x >= 8: a
 // few times the largest excess measured over millions of arguments near
 // midpoints. Lanes that close to a midpoint go to std::log.
@@ -103,32 +103,30 @@ constexpr std::uint64_t kOneBits = 0x3ff0000000000000ULL;
 constexpr std::uint64_t kTwoTo52Bits = 0x4330000000000000ULL;  // or-ed into n < 2^52: 2^52 + n
 constexpr double kTwoTo52 = 4503599627370496.0;
 
-alignas(64) constexpr double kC[16] = {
-    0x1.08p+0, 0x1.18p+0, 0x1.28p+0, 0x1.38p+0, 0x1.48p+0, 0x1.58p+0, 0x1.68p+0, 0x1.78p+0,
-    0x1.88p+0, 0x1.98p+0, 0x1.a8p+0, 0x1.b8p+0, 0x1.c8p+0, 0x1.d8p+0, 0x1.e8p+0, 0x1.f8p+0};
 alignas(64) constexpr double kInvC[16] = {
     0x1.f07c1f07c1f08p-1, 0x1.d41d41d41d41dp-1, 0x1.bacf914c1bad0p-1, 0x1.a41a41a41a41ap-1,
     0x1.8f9c18f9c18fap-1, 0x1.7d05f417d05f4p-1, 0x1.6c16c16c16c17p-1, 0x1.5c9882b931057p-1,
     0x1.4e5e0a72f0539p-1, 0x1.4141414141414p-1, 0x1.3521cfb2b78c1p-1, 0x1.29e4129e4129ep-1,
     0x1.1f7047dc11f70p-1, 0x1.15b1e5f75270dp-1, 0x1.0c9714fbcda3bp-1, 0x1.0410410410410p-1};
-// The 2^-42 grid part, the same for log(c) and -log(invC).
+// -log(invC): on the 2^-42 grid, and the rest.
 alignas(64) constexpr double kLogCHi[16] = {
     0x1.f829b0e780000p-6, 0x1.6f0d28ae58000p-4, 0x1.29552f8200000p-3, 0x1.9525a9cf46000p-3,
     0x1.fb9186d5e4000p-3, 0x1.2e8e2bae12000p-2, 0x1.5d1bdbf581000p-2, 0x1.89a3386c14000p-2,
     0x1.b44f77bcc9000p-2, 0x1.dd46a04c1c000p-2, 0x1.02552a5a5d000p-1, 0x1.154c3d2f4d800p-1,
     0x1.2795e1289b000p-1, 0x1.393e0d3562800p-1, 0x1.4a4f85db04000p-1, 0x1.5ad404c35a000p-1};
-// -log(invC) - kLogCHi
-alignas(64) constexpr double kLogInvCLo[16] = {
+alignas(64) constexpr double kLogCLo[16] = {
     0x1.97c267c7e09e4p-45,  -0x1.4b2241b664613p-44, -0x1.5bd67f4471dfcp-44, -0x1.294937d9f158fp-44,
     -0x1.d6b2aab993c87p-47, -0x1.6791e99b72bd8p-45, -0x1.8d97dc9c7c238p-44, 0x1.2d92d38c40882p-45,
     -0x1.38068224aa2cep-47, 0x1.283fb989a9274p-44,  0x1.fe3d38d2bafddp-46,  -0x1.0af338662e34dp-44,
     0x1.1b6b783f3db97p-45,  0x1.0cd8e221301b7p-44,  -0x1.4575d840b8591p-45, -0x1.a509acaab41fcp-46};
-// log(c) - kLogCHi
-alignas(64) constexpr double kLogCLo[16] = {
-    0x1.980267c7e09e4p-45,  -0x1.4b4641b664613p-44, -0x1.5b967f4471dfcp-44, -0x1.297137d9f158fp-44,
-    -0x1.d572aab993c87p-47, -0x1.67b1e99b72bd8p-45, -0x1.8d6bdc9c7c238p-44, 0x1.2d5ad38c40882p-45,
-    -0x1.3ae68224aa2cep-47, 0x1.282fb989a9274p-44,  0x1.fd8d38d2bafddp-46,  -0x1.0b2b38662e34dp-44,
-    0x1.1aeb783f3db97p-45,  0x1.0cd4e221301b7p-44,  -0x1.44fdd840b8591p-45, -0x1.a609acaab41fcp-46};
+// std::log lane by lane: the logarithm of the levels without fused multiply-add.
+template <class V>
+typename V::D StdLog(typename V::D x) {
+    double xs[V::kLanes];
+    V::Store(xs, x);
+    for (std::size_t j = 0; j < V::kLanes; ++j) xs[j] = StdLogOutOfLine(xs[j]);
+    return V::Load(xs);
+}
 
 // Lanes whose bit in `fromStd` is set take std::log(x).
 template <class V>
@@ -160,32 +158,24 @@ inline typename V::D LogOrDefer(typename V::D x, unsigned& fromStd) {
     const auto index = V::Shr48(bits);  // the table index is in the low four bits
     const D invC = V::Lookup16(kInvC, index);
     const D logCHi = V::Lookup16(kLogCHi, index);
-    D r, lo, hi;
-    if constexpr (V::kHasFma) {
-        r = V::Fma(m, invC, V::Set1(-1.0));
-        lo = V::Fma(k, V::Set1(kLn2Lo), V::Lookup16(kLogInvCLo, index));
-        hi = V::Fma(k, V::Set1(kLn2Hi), logCHi);  // exact
-    } else {
-        r = V::Mul(V::Sub(m, V::Lookup16(kC, index)), invC);  // m - c is exact
-        lo = V::Add(V::Mul(k, V::Set1(kLn2Lo)), V::Lookup16(kLogCLo, index));
-        hi = V::Add(V::Mul(k, V::Set1(kLn2Hi)), logCHi);  // exact
-    }
-    D q = V::MulAdd(r, V::Set1(kQ6), V::Set1(kQ5));
-    q = V::MulAdd(r, q, V::Set1(kQ4));
-    q = V::MulAdd(r, q, V::Set1(kQ3));
-    q = V::MulAdd(r, q, V::Set1(kQ2));
-    q = V::MulAdd(r, q, V::Set1(kQ1));
-    q = V::MulAdd(r, q, V::Set1(kQ0));
-    const D p = V::Mul(V::Mul(r, r), V::MulAdd(r, q, V::Set1(-0.5)));
+    const D r = V::Fma(m, invC, V::Set1(-1.0));
+    const D lo = V::Fma(k, V::Set1(kLn2Lo), V::Lookup16(kLogCLo, index));
+    const D hi = V::Fma(k, V::Set1(kLn2Hi), logCHi);  // exact
+    D q = V::Fma(r, V::Set1(kQ6), V::Set1(kQ5));
+    q = V::Fma(r, q, V::Set1(kQ4));
+    q = V::Fma(r, q, V::Set1(kQ3));
+    q = V::Fma(r, q, V::Set1(kQ2));
+    q = V::Fma(r, q, V::Set1(kQ1));
+    q = V::Fma(r, q, V::Set1(kQ0));
+    const D p = V::Mul(V::Mul(r, r), V::Fma(r, q, V::Set1(-0.5)));
     const D s = V::Add(r, V::Add(p, lo));
     const D y = V::Add(hi, s);
     // y + e = hi + s exactly (|hi| > 2 > |s|). The exact logarithm is within
     // kError of that; keep y if it is clearly closer than half an ulp.
     const D e = V::Add(V::Sub(hi, y), s);
     // Half an ulp of y is 2^-53 times y with its mantissa cleared.
-    const D limit = V::MulAdd(V::FromBits(V::And64(V::Bits(y), V::Set64(kExponentMask))),
-                              V::Set1(0x1p-53 * kNearMidpoint),
-                              V::Set1(V::kHasFma ? -kErrorFused : -kErrorUnfused));
+    const D limit = V::Fma(V::FromBits(V::And64(V::Bits(y), V::Set64(kExponentMask))),
+                           V::Set1(0x1p-53 * kNearMidpoint), V::Set1(-kError));
     // Ordered compares: NaN fails.
     const auto keep = V::And(V::And(V::Ge(x, V::Set1(kTableBottom)), V::Lt(x, V::Set1(kTableTop))),
                              V::Lt(V::Abs(e), limit));
@@ -274,7 +264,7 @@ void FillTile(const LaneWork& work, std::size_t a0, std::size_t b0, double* lpTi
             const std::size_t at = b * kTile + a;
             const D x = V::Abs(V::Add(point, V::Load(wa + a)));
             unsigned lanes;
-            V::Store(lpTile + at, LogOrDefer<V>(x, lanes));
+            V::Store(lpTile + at, V::LogOrDefer(x, lanes));
             if (lanes != 0) count = Defer<V>(x, at, lanes, args, where, count);
         }
     }
@@ -284,7 +274,7 @@ void FillTile(const LaneWork& work, std::size_t a0, std::size_t b0, double* lpTi
             const std::size_t at = kTile * kTile + b * kTile + a;
             const D x = V::Abs(V::Sub(V::Load(wa + a), point));
             unsigned lanes;
-            V::Store(lpTile + at, LogOrDefer<V>(x, lanes));
+            V::Store(lpTile + at, V::LogOrDefer(x, lanes));
             if (lanes != 0) count = Defer<V>(x, at, lanes, args, where, count);
         }
     }

@@ -1,5 +1,6 @@
 // The lane kernels on SSE2, two samples per vector: the floor of every x86-64
-// processor.
+// processor. Without fused multiply-add the vector logarithm cannot round
+// as it must, so the logarithms are std::log's, called lane by lane.
 #include <emmintrin.h>
 
 #include "modeler/hilbert_lanes.h"
@@ -14,8 +15,6 @@ struct Sse2 {
     using M = __m128d;
     using I = __m128i;
     static constexpr std::size_t kLanes = 2;
-    static constexpr bool kHasExponentOps = false;
-    static constexpr bool kHasFma = false;
 
     static D Set1(double a) { return _mm_set1_pd(a); }
     static D Load(const double* p) { return _mm_loadu_pd(p); }
@@ -24,31 +23,13 @@ struct Sse2 {
     static D Add(D a, D b) { return _mm_add_pd(a, b); }
     static D Sub(D a, D b) { return _mm_sub_pd(a, b); }
     static D Mul(D a, D b) { return _mm_mul_pd(a, b); }
-    static D MulAdd(D a, D b, D c) { return _mm_add_pd(_mm_mul_pd(a, b), c); }
     static D Abs(D a) { return _mm_andnot_pd(_mm_set1_pd(-0.0), a); }
     static D Neg(D a) { return _mm_xor_pd(_mm_set1_pd(-0.0), a); }
 
     static M Ne(D a, D b) { return _mm_cmpneq_pd(a, b); }  // true when unordered
-    static M Lt(D a, D b) { return _mm_cmplt_pd(a, b); }
-    static M Ge(D a, D b) { return _mm_cmpge_pd(a, b); }
-    static M And(M a, M b) { return _mm_and_pd(a, b); }
-    static unsigned MaskBits(M m) { return static_cast<unsigned>(_mm_movemask_pd(m)); }
     static D Select(M m, D a, D b) { return _mm_or_pd(_mm_and_pd(m, a), _mm_andnot_pd(m, b)); }
     static D AddIf(M m, D sum, D t) { return Select(m, _mm_add_pd(sum, t), sum); }
     static D SubIf(M m, D sum, D t) { return Select(m, _mm_sub_pd(sum, t), sum); }
-
-    static I Bits(D a) { return _mm_castpd_si128(a); }
-    static D FromBits(I a) { return _mm_castsi128_pd(a); }
-    static I Set64(std::uint64_t a) { return _mm_set1_epi64x(static_cast<long long>(a)); }
-    static I And64(I a, I b) { return _mm_and_si128(a, b); }
-    static I Or64(I a, I b) { return _mm_or_si128(a, b); }
-    static I Shr52(I a) { return _mm_srli_epi64(a, 52); }
-    static I Shr48(I a) { return _mm_srli_epi64(a, 48); }
-    static D Lookup16(const double* table, I index) {
-        const long long lo = _mm_cvtsi128_si64(index);
-        const long long hi = _mm_cvtsi128_si64(_mm_unpackhi_epi64(index, index));
-        return _mm_set_pd(table[hi & 15], table[lo & 15]);
-    }
 
     static void Transpose(D* rows) {
         const D r0 = rows[0];
@@ -56,7 +37,11 @@ struct Sse2 {
         rows[1] = _mm_unpackhi_pd(r0, rows[1]);
     }
 
-    static D Log(D x) { return lanes::Log<Sse2>(x); }
+    static D Log(D x) { return lanes::StdLog<Sse2>(x); }
+    static D LogOrDefer(D x, unsigned& fromStd) {
+        fromStd = 0;
+        return Log(x);
+    }
 };
 
 }  // namespace

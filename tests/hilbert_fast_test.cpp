@@ -5,6 +5,7 @@
 #include <complex>
 #include <cstdint>
 #include <cstring>
+#include <ios>
 #include <limits>
 #include <random>
 #include <stdexcept>
@@ -36,9 +37,9 @@ constexpr double kTwoPi = 6.283185307179586;
 // term of a sum by a unit in its last place; on ordinary data the sums then
 // agree to far better than this.
 constexpr double kAgreement = 1e-12;
-// The vector logarithms are within one unit in the last place (a little
-// above half a unit is what they reach).
-constexpr double kLogUlps = 1.0;
+// Rounded to nearest from an error far below an ulp: half a unit in the last
+// place and a little (the reference's own rounding included).
+constexpr double kLogUlps = 0.501;
 constexpr std::uint64_t kSeed = 20240611;
 
 const SimdLevel kAllLevels[] = {SimdLevel::kScalar, SimdLevel::kSse2, SimdLevel::kAvx2,
@@ -213,6 +214,9 @@ TEST(HilbertFast, AgreesWithThePlainEvaluation) {
     for (int i = 0; i < 20; ++i)
         cases.push_back(RandomSamples(rng, 1 + rng() % 200, 1e4, 1e11));
     cases.push_back(SmoothSamples(rng, 3000));
+    // Rough loss on a dense grid: the sums cancel to about nine digits, so
+    // only the same logarithms, bit for bit, give the same result here.
+    cases.push_back(RandomSamples(rng, 2000, 1e6, 1e11));
     for (SimdLevel level : AvailableLevels())
         for (const Samples& s : cases) {
             SCOPED_TRACE(std::string(SimdLevelName(level)) + ", " + s.name +
@@ -279,42 +283,54 @@ std::vector<double> LogArguments(std::mt19937_64& rng) {
     return x;
 }
 
-TEST(KernelLog, IsWithinOneUlpOfTheTrueLogarithm) {
+// The vector levels with fused multiply-add share one logarithm; the others
+// call std::log.
+constexpr SimdLevel kKernelLog = SimdLevel::kAvx512;
+
+TEST(KernelLog, IsWithinHalfAnUlpAndABitOfTheTrueLogarithm) {
     if (std::numeric_limits<long double>::digits < 64)
         GTEST_SKIP() << "needs an extended long double for the reference";
     std::mt19937_64 rng(kSeed);
-    const std::vector<double> x = LogArguments(rng);
-    for (SimdLevel level : {SimdLevel::kSse2, SimdLevel::kAvx512}) {
-        SCOPED_TRACE(std::string(SimdLevelName(level)) + ", seed " + std::to_string(kSeed));
-        double worst = 0.0, worstAt = 0.0;
-        for (double v : x) {
-            const double y = KernelLogReference(v, level);
-            const long double exact = std::log(static_cast<long double>(v));
-            const double ulp = std::nextafter(std::fabs(y), 1e300) - std::fabs(y);
-            const double err = static_cast<double>(std::fabs(y - exact)) / ulp;
-            if (err > worst) {
-                worst = err;
-                worstAt = v;
-            }
+    double worst = 0.0, worstAt = 0.0;
+    for (double v : LogArguments(rng)) {
+        if (v < 8.0) continue;  // std::log's own values (next test)
+        const double y = KernelLogReference(v, kKernelLog);
+        const long double exact = std::log(static_cast<long double>(v));
+        const double ulp = std::nextafter(std::fabs(y), 1e300) - std::fabs(y);
+        const double err = static_cast<double>(std::fabs(y - exact)) / ulp;
+        if (err > worst) {
+            worst = err;
+            worstAt = v;
         }
-        EXPECT_LE(worst, kLogUlps) << "worst at " << worstAt;
     }
+    EXPECT_LE(worst, kLogUlps) << "worst at " << worstAt << ", seed " << kSeed;
+}
+
+TEST(KernelLog, ReturnsTheBitsOfStdLog) {
+    // What makes the fast sums those of the direct loop. It rests on std::log
+    // being within 0.5 + 2^-9 ulp of the exact value, as glibc's is.
+    std::mt19937_64 rng(kSeed);
+    std::vector<double> x = LogArguments(rng);
+    // Arguments of the kind the sums take: |w_k -+ w_j| for band frequencies.
+    std::uniform_real_distribution<double> logW(std::log(1e3), std::log(1e13));
+    for (int i = 0; i < 200000; ++i) x.push_back(std::fabs(std::exp(logW(rng)) - std::exp(logW(rng))));
+    for (double v : x)
+        ASSERT_TRUE(SameBits(KernelLogReference(v, kKernelLog), std::log(v)))
+            << std::hexfloat << "log of " << v << ", seed " << std::dec << kSeed;
 }
 
 TEST(KernelLog, GivesTheSpecialValuesOfStdLog) {
     const double inf = std::numeric_limits<double>::infinity();
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    for (SimdLevel level : {SimdLevel::kSse2, SimdLevel::kAvx2}) {
-        SCOPED_TRACE(SimdLevelName(level));
-        EXPECT_EQ(KernelLogReference(0.0, level), -inf);
-        EXPECT_EQ(KernelLogReference(-0.0, level), -inf);
-        EXPECT_EQ(KernelLogReference(inf, level), inf);
-        EXPECT_EQ(KernelLogReference(1.0, level), 0.0);
-        EXPECT_TRUE(std::isnan(KernelLogReference(nan, level)));
-        EXPECT_TRUE(std::isnan(KernelLogReference(-1.0, level)));
-        EXPECT_TRUE(std::isnan(KernelLogReference(-inf, level)));
-        EXPECT_TRUE(std::isnan(KernelLogReference(-std::numeric_limits<double>::denorm_min(), level)));
-    }
+    EXPECT_EQ(KernelLogReference(0.0, kKernelLog), -inf);
+    EXPECT_EQ(KernelLogReference(-0.0, kKernelLog), -inf);
+    EXPECT_EQ(KernelLogReference(inf, kKernelLog), inf);
+    EXPECT_EQ(KernelLogReference(1.0, kKernelLog), 0.0);
+    EXPECT_TRUE(std::isnan(KernelLogReference(nan, kKernelLog)));
+    EXPECT_TRUE(std::isnan(KernelLogReference(-1.0, kKernelLog)));
+    EXPECT_TRUE(std::isnan(KernelLogReference(-inf, kKernelLog)));
+    EXPECT_TRUE(std::isnan(KernelLogReference(-1e300, kKernelLog)));
+    EXPECT_TRUE(std::isnan(KernelLogReference(-std::numeric_limits<double>::denorm_min(), kKernelLog)));
 }
 
 TEST(KernelLog, VectorCodeGivesTheBitsOfTheOneValueForm) {
