@@ -42,9 +42,21 @@ struct Avx2 {
     static I And64(I a, I b) { return _mm256_and_si256(a, b); }
     static I Or64(I a, I b) { return _mm256_or_si256(a, b); }
     static I Shr52(I a) { return _mm256_srli_epi64(a, 52); }
-    static I Shr48(I a) { return _mm256_srli_epi64(a, 48); }
-    static D Lookup16(const double* table, I index) {
-        return _mm256_i64gather_pd(table, _mm256_and_si256(index, _mm256_set1_epi64x(15)), 8);
+    template <unsigned kBits>
+    static I Shr(I a) { return _mm256_srli_epi64(a, kBits); }
+    // Eight entries in two registers, picked by a cross-lane permute of
+    // 32-bit halves (entry e & 3 is halves 2(e & 3) and 2(e & 3) + 1), then
+    // bit 2 of the index (moved to the sign bit) chooses the register.
+    using LogTable = lanes::Table8;
+    static D Lookup(const double* table, I index) {
+        const I twice = _mm256_slli_epi64(_mm256_and_si256(index, _mm256_set1_epi64x(3)), 1);
+        const I halves = _mm256_or_si256(_mm256_or_si256(twice, _mm256_slli_epi64(twice, 32)),
+                                         _mm256_set1_epi64x(1LL << 32));
+        const __m256 lo = _mm256_permutevar8x32_ps(_mm256_castpd_ps(_mm256_load_pd(table)), halves);
+        const __m256 hi =
+            _mm256_permutevar8x32_ps(_mm256_castpd_ps(_mm256_load_pd(table + 4)), halves);
+        return _mm256_blendv_pd(_mm256_castps_pd(lo), _mm256_castps_pd(hi),
+                                _mm256_castsi256_pd(_mm256_slli_epi64(index, 61)));
     }
 
     static void Transpose(D* rows) {

@@ -51,7 +51,8 @@ struct Avx512 {
     // Here and below the zero-masking forms with a full mask: GCC 12 warns
     // about the undefined source operand inside the plain ones.
     static I Shr52(I a) { return _mm512_maskz_srli_epi64(0xff, a, 52); }
-    static I Shr48(I a) { return _mm512_maskz_srli_epi64(0xff, a, 48); }
+    template <unsigned kBits>
+    static I Shr(I a) { return _mm512_maskz_srli_epi64(0xff, a, kBits); }
     // For a normal positive x, the same binary exponent and mantissa in [1, 2)
     // as the bit manipulation of the other levels.
     static D Exponent(D x) { return _mm512_maskz_getexp_pd(0xff, x); }
@@ -59,7 +60,8 @@ struct Avx512 {
         return _mm512_maskz_getmant_pd(0xff, x, _MM_MANT_NORM_1_2, _MM_MANT_SIGN_src);
     }
     // Sixteen entries fit two registers; the permute reads the low four bits.
-    static D Lookup16(const double* table, I index) {
+    using LogTable = lanes::Table16;
+    static D Lookup(const double* table, I index) {
         return _mm512_permutex2var_pd(_mm512_load_pd(table), index, _mm512_load_pd(table + 8));
     }
 

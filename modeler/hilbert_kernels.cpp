@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
+#include <type_traits>
 
 #include "modeler/hilbert_lanes.h"
 
@@ -18,8 +19,8 @@ constexpr double kInvPi = 0.3183098861837907;
 constexpr double kTopExtension = 10.0;  // the loss returns to zero a decade above the band
 
 // Which logarithm the one-lane operations use: std::log, or the vector
-// kernels' (with std::fma for the fused multiply-add).
-enum class ScalarLog { kStd, kKernel };
+// kernels' (with std::fma for the fused multiply-add) on a table.
+enum class ScalarLog { kStd, kTable16, kTable8 };
 
 // The lane operations on one double at a time. With std::log this is the
 // portable fast kernel; with a vector logarithm it is that logarithm's
@@ -66,8 +67,12 @@ struct Scalar {
     static I And64(I a, I b) { return a & b; }
     static I Or64(I a, I b) { return a | b; }
     static I Shr52(I a) { return a >> 52; }
-    static I Shr48(I a) { return a >> 48; }
-    static D Lookup16(const double* table, I index) { return table[index & 15]; }
+    template <unsigned kBits>
+    static I Shr(I a) { return a >> kBits; }
+    using LogTable = std::conditional_t<kLog == ScalarLog::kTable8, lanes::Table8, lanes::Table16>;
+    static D Lookup(const double* table, I index) {
+        return table[index & (kLog == ScalarLog::kTable8 ? 7 : 15)];
+    }
     static void Transpose(D*) {}
 
     static D Log(D x) {
@@ -114,7 +119,8 @@ void PlainLoop(const LossSegments& s, std::vector<double>& r) {
 }
 
 double StdLog(double x) { return std::log(x); }
-double KernelLogScalar(double x) { return lanes::Log<Scalar<ScalarLog::kKernel>>(x); }
+double Table16Log(double x) { return lanes::Log<Scalar<ScalarLog::kTable16>>(x); }
+double Table8Log(double x) { return lanes::Log<Scalar<ScalarLog::kTable8>>(x); }
 
 bool CpuHas(SimdLevel level) {
 #if defined(MATMODEL_HILBERT_X86)
@@ -254,8 +260,10 @@ void HilbertPlainKernelLog(const LossSegments& s, std::vector<double>& r, SimdLe
         PlainLoop<StdLog>(s, r);
         return;
     case SimdLevel::kAvx2:
+        PlainLoop<Table8Log>(s, r);
+        return;
     case SimdLevel::kAvx512:
-        PlainLoop<KernelLogScalar>(s, r);
+        PlainLoop<Table16Log>(s, r);
         return;
     }
 }
@@ -280,8 +288,9 @@ double KernelLogReference(double x, SimdLevel level) {
     case SimdLevel::kSse2:
         return StdLog(x);
     case SimdLevel::kAvx2:
+        return Table8Log(x);
     case SimdLevel::kAvx512:
-        return KernelLogScalar(x);
+        return Table16Log(x);
     }
     return StdLog(x);
 }

@@ -69,28 +69,18 @@ constexpr double kInvPi = 0.3183098861837907;
 // and calls std::log for the rest: about one lane in a hundred, plus zero,
 // negatives, infinity, NaN, subnormals and x below 8.
 //
-// For x = 2^k m, m in [1, 2), the top four bits of m pick c = 1 + (2j+1)/32
-// and a one-term reduction r = m/c - 1, |r| <= 1/33:
+// For x = 2^k m, m in [1, 2), the top bits of m pick the middle c of one of
+// 2^b equal parts of [1, 2) and a one-term reduction r = m/c - 1:
 //     log(x) = k ln2 + log(c) + log1p(r),   log1p(r) = r + r^2 (-1/2 + r Q(r)),
-// Q being a degree-6 Chebyshev fit of (log1p(r) - r + r^2/2) / r^3 over
-// |r| <= 0.0304 (error in log1p below 1.1e-18). ln 2 and log(c) are split into
-// a part on the 2^-42 grid and the rest, so that k ln2hi + log(c)hi is exact.
+// Q being a Chebyshev fit of (log1p(r) - r + r^2/2) / r^3 over the range of r
+// (see the two tables below). ln 2 and log(c) are split into a part on the
+// 2^-42 grid and the rest, so that k ln2hi + log(c)hi is exact.
 // r = m invC - 1 is rounded once by a fused multiply-add, and log(c) stands
 // for -log(invC), invC being the double nearest 1/c. (Without fused
 // multiply-add the kernels call std::log lane by lane.)
 
 constexpr double kLn2Hi = 0x1.62e42fefa38p-1;
 constexpr double kLn2Lo = 0x1.ef35793c7673p-45;
-constexpr double kQ0 = 0.3333333333333333;
-constexpr double kQ1 = -0.2500000000084855;
-constexpr double kQ2 = 0.20000000000771423;
-constexpr double kQ3 = -0.16666659276294388;
-constexpr double kQ4 = 0.14285707567065423;
-constexpr double kQ5 = -0.12516088393386643;
-constexpr double kQ6 = 0.11125737138673407;
-// A bound on the error of hi + s before its last rounding: approximation
-// (1.1e-18), the rounding of r (1.7e-18) and of s (1.7e-18), and less.
-constexpr double kError = 6e-18;
 // std::log (glibc) is within 0.5 + 2^-9 ulp of the exact value for x >= 8: a
 // few times the largest excess measured over millions of arguments near
 // midpoints. Lanes that close to a midpoint go to std::log.
@@ -103,22 +93,78 @@ constexpr std::uint64_t kOneBits = 0x3ff0000000000000ULL;
 constexpr std::uint64_t kTwoTo52Bits = 0x4330000000000000ULL;  // or-ed into n < 2^52: 2^52 + n
 constexpr double kTwoTo52 = 4503599627370496.0;
 
-alignas(64) constexpr double kInvC[16] = {
-    0x1.f07c1f07c1f08p-1, 0x1.d41d41d41d41dp-1, 0x1.bacf914c1bad0p-1, 0x1.a41a41a41a41ap-1,
-    0x1.8f9c18f9c18fap-1, 0x1.7d05f417d05f4p-1, 0x1.6c16c16c16c17p-1, 0x1.5c9882b931057p-1,
-    0x1.4e5e0a72f0539p-1, 0x1.4141414141414p-1, 0x1.3521cfb2b78c1p-1, 0x1.29e4129e4129ep-1,
-    0x1.1f7047dc11f70p-1, 0x1.15b1e5f75270dp-1, 0x1.0c9714fbcda3bp-1, 0x1.0410410410410p-1};
-// -log(invC): on the 2^-42 grid, and the rest.
-alignas(64) constexpr double kLogCHi[16] = {
-    0x1.f829b0e780000p-6, 0x1.6f0d28ae58000p-4, 0x1.29552f8200000p-3, 0x1.9525a9cf46000p-3,
-    0x1.fb9186d5e4000p-3, 0x1.2e8e2bae12000p-2, 0x1.5d1bdbf581000p-2, 0x1.89a3386c14000p-2,
-    0x1.b44f77bcc9000p-2, 0x1.dd46a04c1c000p-2, 0x1.02552a5a5d000p-1, 0x1.154c3d2f4d800p-1,
-    0x1.2795e1289b000p-1, 0x1.393e0d3562800p-1, 0x1.4a4f85db04000p-1, 0x1.5ad404c35a000p-1};
-alignas(64) constexpr double kLogCLo[16] = {
-    0x1.97c267c7e09e4p-45,  -0x1.4b2241b664613p-44, -0x1.5bd67f4471dfcp-44, -0x1.294937d9f158fp-44,
-    -0x1.d6b2aab993c87p-47, -0x1.6791e99b72bd8p-45, -0x1.8d97dc9c7c238p-44, 0x1.2d92d38c40882p-45,
-    -0x1.38068224aa2cep-47, 0x1.283fb989a9274p-44,  0x1.fe3d38d2bafddp-46,  -0x1.0af338662e34dp-44,
-    0x1.1b6b783f3db97p-45,  0x1.0cd8e221301b7p-44,  -0x1.4575d840b8591p-45, -0x1.a509acaab41fcp-46};
+// Sixteen parts, |r| <= 1/33, degree-6 Q (fit error in log1p below 1.1e-18);
+// two registers of AVX-512 hold a column.
+struct Table16 {
+    static constexpr unsigned kShift = 48;  // x's bits shifted: the index in the low 4 bits
+    // A bound on the error of hi + s before its last rounding: approximation
+    // (1.1e-18), the rounding of r (1.7e-18) and of s (1.7e-18), and less.
+    static constexpr double kError = 6e-18;
+    alignas(64) static constexpr double kInvC[16] = {
+        0x1.f07c1f07c1f08p-1, 0x1.d41d41d41d41dp-1, 0x1.bacf914c1bad0p-1, 0x1.a41a41a41a41ap-1,
+        0x1.8f9c18f9c18fap-1, 0x1.7d05f417d05f4p-1, 0x1.6c16c16c16c17p-1, 0x1.5c9882b931057p-1,
+        0x1.4e5e0a72f0539p-1, 0x1.4141414141414p-1, 0x1.3521cfb2b78c1p-1, 0x1.29e4129e4129ep-1,
+        0x1.1f7047dc11f70p-1, 0x1.15b1e5f75270dp-1, 0x1.0c9714fbcda3bp-1, 0x1.0410410410410p-1};
+    // -log(invC): on the 2^-42 grid, and the rest.
+    alignas(64) static constexpr double kLogCHi[16] = {
+        0x1.f829b0e780000p-6, 0x1.6f0d28ae58000p-4, 0x1.29552f8200000p-3, 0x1.9525a9cf46000p-3,
+        0x1.fb9186d5e4000p-3, 0x1.2e8e2bae12000p-2, 0x1.5d1bdbf581000p-2, 0x1.89a3386c14000p-2,
+        0x1.b44f77bcc9000p-2, 0x1.dd46a04c1c000p-2, 0x1.02552a5a5d000p-1, 0x1.154c3d2f4d800p-1,
+        0x1.2795e1289b000p-1, 0x1.393e0d3562800p-1, 0x1.4a4f85db04000p-1, 0x1.5ad404c35a000p-1};
+    alignas(64) static constexpr double kLogCLo[16] = {
+        0x1.97c267c7e09e4p-45,  -0x1.4b2241b664613p-44, -0x1.5bd67f4471dfcp-44,
+        -0x1.294937d9f158fp-44, -0x1.d6b2aab993c87p-47, -0x1.6791e99b72bd8p-45,
+        -0x1.8d97dc9c7c238p-44, 0x1.2d92d38c40882p-45,  -0x1.38068224aa2cep-47,
+        0x1.283fb989a9274p-44,  0x1.fe3d38d2bafddp-46,  -0x1.0af338662e34dp-44,
+        0x1.1b6b783f3db97p-45,  0x1.0cd8e221301b7p-44,  -0x1.4575d840b8591p-45,
+        -0x1.a509acaab41fcp-46};
+
+    // -1/2 + r Q(r)
+    template <class V>
+    static typename V::D Poly(typename V::D r) {
+        using D = typename V::D;
+        D q = V::Fma(r, V::Set1(0.11125737138673407), V::Set1(-0.12516088393386643));
+        q = V::Fma(r, q, V::Set1(0.14285707567065423));
+        q = V::Fma(r, q, V::Set1(-0.16666659276294388));
+        q = V::Fma(r, q, V::Set1(0.20000000000771423));
+        q = V::Fma(r, q, V::Set1(-0.2500000000084855));
+        q = V::Fma(r, q, V::Set1(0.3333333333333333));
+        return V::Fma(r, q, V::Set1(-0.5));
+    }
+};
+
+// Eight parts, |r| <= 1/17, degree-8 Q (fit error in log1p below 6e-19); two
+// AVX2 registers hold a column.
+struct Table8 {
+    static constexpr unsigned kShift = 49;  // the index in the low 3 bits
+    // Approximation (0.6e-18), rounding of r (3.7e-18) and of s (3.5e-18), and less.
+    static constexpr double kError = 1e-17;
+    alignas(64) static constexpr double kInvC[8] = {
+        0x1.e1e1e1e1e1e1ep-1, 0x1.af286bca1af28p-1, 0x1.8618618618618p-1, 0x1.642c8590b2164p-1,
+        0x1.47ae147ae147bp-1, 0x1.2f684bda12f68p-1, 0x1.1a7b9611a7b96p-1, 0x1.0842108421084p-1};
+    alignas(64) static constexpr double kLogCHi[8] = {
+        0x1.f0a30c0118000p-5, 0x1.5ff3070a7a000p-3, 0x1.1675cababa000p-2, 0x1.739d7f6bbd000p-2,
+        0x1.c8ff7c79aa000p-2, 0x1.0be72e4252800p-1, 0x1.307d7334f1000p-1, 0x1.52a2d265bc800p-1};
+    alignas(64) static constexpr double kLogCLo[8] = {
+        -0x1.d579e83368e91p-45, -0x1.8546f183bebf2p-44, 0x1.83c0e731f55c4p-44,
+        0x1.c7389314feb50p-52,  -0x1.77acf689f8434p-44, 0x1.419b4c4bdd99fp-44,
+        0x1.7c7f6b2143eadp-46,  -0x1.2a68c41ba8752p-44};
+
+    template <class V>
+    static typename V::D Poly(typename V::D r) {
+        using D = typename V::D;
+        D q = V::Fma(r, V::Set1(0.09151079822817348), V::Set1(-0.1006518172944716));
+        q = V::Fma(r, q, V::Set1(0.1111095470598457));
+        q = V::Fma(r, q, V::Set1(-0.12499830572145083));
+        q = V::Fma(r, q, V::Set1(0.1428571443616759));
+        q = V::Fma(r, q, V::Set1(-0.16666666829646046));
+        q = V::Fma(r, q, V::Set1(0.19999999999960938));
+        q = V::Fma(r, q, V::Set1(-0.24999999999957687));
+        q = V::Fma(r, q, V::Set1(0.3333333333333333));
+        return V::Fma(r, q, V::Set1(-0.5));
+    }
+};
+
 // std::log lane by lane: the logarithm of the levels without fused multiply-add.
 template <class V>
 typename V::D StdLog(typename V::D x) {
@@ -155,27 +201,22 @@ inline typename V::D LogOrDefer(typename V::D x, unsigned& fromStd) {
                    V::Set1(kTwoTo52 + 1023.0));
         m = V::FromBits(V::Or64(V::And64(bits, V::Set64(kMantissaMask)), V::Set64(kOneBits)));
     }
-    const auto index = V::Shr48(bits);  // the table index is in the low four bits
-    const D invC = V::Lookup16(kInvC, index);
-    const D logCHi = V::Lookup16(kLogCHi, index);
+    using T = typename V::LogTable;
+    const auto index = V::template Shr<T::kShift>(bits);
+    const D invC = V::Lookup(T::kInvC, index);
+    const D logCHi = V::Lookup(T::kLogCHi, index);
     const D r = V::Fma(m, invC, V::Set1(-1.0));
-    const D lo = V::Fma(k, V::Set1(kLn2Lo), V::Lookup16(kLogCLo, index));
+    const D lo = V::Fma(k, V::Set1(kLn2Lo), V::Lookup(T::kLogCLo, index));
     const D hi = V::Fma(k, V::Set1(kLn2Hi), logCHi);  // exact
-    D q = V::Fma(r, V::Set1(kQ6), V::Set1(kQ5));
-    q = V::Fma(r, q, V::Set1(kQ4));
-    q = V::Fma(r, q, V::Set1(kQ3));
-    q = V::Fma(r, q, V::Set1(kQ2));
-    q = V::Fma(r, q, V::Set1(kQ1));
-    q = V::Fma(r, q, V::Set1(kQ0));
-    const D p = V::Mul(V::Mul(r, r), V::Fma(r, q, V::Set1(-0.5)));
+    const D p = V::Mul(V::Mul(r, r), T::template Poly<V>(r));
     const D s = V::Add(r, V::Add(p, lo));
     const D y = V::Add(hi, s);
     // y + e = hi + s exactly (|hi| > 2 > |s|). The exact logarithm is within
-    // kError of that; keep y if it is clearly closer than half an ulp.
+    // T::kError of that; keep y if it is clearly closer than half an ulp.
     const D e = V::Add(V::Sub(hi, y), s);
     // Half an ulp of y is 2^-53 times y with its mantissa cleared.
     const D limit = V::Fma(V::FromBits(V::And64(V::Bits(y), V::Set64(kExponentMask))),
-                           V::Set1(0x1p-53 * kNearMidpoint), V::Set1(-kError));
+                           V::Set1(0x1p-53 * kNearMidpoint), V::Set1(-T::kError));
     // Ordered compares: NaN fails.
     const auto keep = V::And(V::And(V::Ge(x, V::Set1(kTableBottom)), V::Lt(x, V::Set1(kTableTop))),
                              V::Lt(V::Abs(e), limit));
