@@ -225,7 +225,8 @@ std::string Pad(std::string s, std::size_t width) {
 
 }  // namespace
 
-ModelReport FitMaterialTable(const MaterialTable& table, const std::string& variable) {
+ModelReport FitMaterialTable(const MaterialTable& table, const std::string& variable,
+                             MaterialModeler* fitted) {
     DataTable rows;
     rows.reserve(table.freq.size());
     for (std::size_t i = 0; i < table.freq.size(); ++i)
@@ -250,10 +251,13 @@ ModelReport FitMaterialTable(const MaterialTable& table, const std::string& vari
     s.header = !table.header.empty();
     s.reordered = table.reordered;
     Summarise(s, modeler);
-    return Collect(modeler, std::move(s), variable);
+    ModelReport r = Collect(modeler, std::move(s), variable);
+    if (fitted) *fitted = modeler;
+    return r;
 }
 
-ModelReport FitSinglePoint(const SinglePoint& p, const std::string& variable) {
+ModelReport FitSinglePoint(const SinglePoint& p, const std::string& variable,
+                           MaterialModeler* fitted) {
     auto require = [](bool ok, const std::string& what) {
         if (!ok) throw InputError(what);
     };
@@ -293,7 +297,9 @@ ModelReport FitSinglePoint(const SinglePoint& p, const std::string& variable) {
     s.kind = "single_point";
     s.point = p;
     Summarise(s, modeler);
-    return Collect(modeler, std::move(s), variable);
+    ModelReport r = Collect(modeler, std::move(s), variable);
+    if (fitted) *fitted = modeler;
+    return r;
 }
 
 std::complex<double> EvaluateModel(const ModelReport& r, double freqHz) {

@@ -23,6 +23,8 @@
 
 #include "cli/material_file.h"
 
+class MaterialModeler;
+
 namespace matmodel {
 
 /// The arguments of the single-point (wideband Debye) input.
@@ -133,10 +135,15 @@ struct ModelReport {
 };
 
 /// Fits a table read by ReadMaterialFile. Throws InputError or FitError.
-ModelReport FitMaterialTable(const MaterialTable& table, const std::string& variable);
+/// When `fitted` is given, it receives a copy of the fitted modeler on
+/// success (a binding keeps it to write the expressions in any variable).
+ModelReport FitMaterialTable(const MaterialTable& table, const std::string& variable,
+                             MaterialModeler* fitted = nullptr);
 
-/// Fits the single-point model. Throws InputError or FitError.
-ModelReport FitSinglePoint(const SinglePoint& point, const std::string& variable);
+/// Fits the single-point model. Throws InputError or FitError. `fitted` as
+/// for FitMaterialTable.
+ModelReport FitSinglePoint(const SinglePoint& point, const std::string& variable,
+                           MaterialModeler* fitted = nullptr);
 
 /// The model's complex relative permittivity eps = Dk (1 - j Df) at `freqHz`.
 std::complex<double> EvaluateModel(const ModelReport& report, double freqHz);

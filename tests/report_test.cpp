@@ -13,6 +13,7 @@
 
 #include "cli/report.h"
 #include "cli/svg_plot.h"
+#include "modeler/MaterialModeler.h"
 #include "expr_eval.h"
 #include "xml_check.h"
 
@@ -221,6 +222,26 @@ TEST(ModelReport, SaysWhyAFitCollapsesOnLossTooHighForACausalModel) {
         EXPECT_THAT(e.what(), HasSubstr("fit failed: The sample at index 6 (1e+10 Hz) has a negative real part"));
         EXPECT_THAT(e.what(), HasSubstr("; the Kramers-Kronig Dk falls to -"));
     }
+}
+
+TEST(ModelReport, HandsBackTheFittedModelerOnlyWhenTheFitSucceeds) {
+    MaterialModeler fitted;
+    const ModelReport r = matmodel::FitMaterialTable(PlantedDebyeTable(), "F", &fitted);
+    std::vector<Complex> poles, residues;
+    fitted.GetPolesAndResidues(poles, residues);
+    EXPECT_EQ(poles, r.poles);
+    EXPECT_EQ(residues, r.residues);
+    std::string df, dk;
+    fitted.CreateExpressions(df, dk, "F");
+    EXPECT_EQ(dk, r.dkExpression);
+    EXPECT_EQ(df, r.dfExpression);
+
+    // A failed fit leaves the caller's modeler as it was.
+    MaterialModeler untouched;
+    MaterialTable lossy = PlantedDebyeTable();
+    for (double& df : lossy.loss) df = 1.5;
+    EXPECT_THROW(matmodel::FitMaterialTable(lossy, "F", &untouched), FitError);
+    EXPECT_THROW(untouched.GetResidueAtInfinity(), std::runtime_error);
 }
 
 // Numbers of an SVG path's "M x y L x y ..." data, as (x, y) pairs.

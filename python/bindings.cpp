@@ -1,0 +1,301 @@
+// The Python module matmodel._core: numpy arrays in, the library's report and
+// fitted modeler out. All modelling is the library's and the command-line
+// tool's report (cli/report.h); this file converts arrays, maps exceptions and
+// releases the GIL while C++ works.
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstddef>
+#include <numeric>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <pybind11/complex.h>
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/material_file.h"
+#include "cli/report.h"
+#include "modeler/MaterialModeler.h"
+
+namespace py = pybind11;
+
+namespace {
+
+// Any array-like of numbers becomes a contiguous double array (a copy only when
+// the input is not one already).
+using InArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
+using Complexes = std::vector<std::complex<double>>;
+
+// Expressions in to_dict() use the same variable as expressions()' default.
+constexpr char kDefaultVariable[] = "F";
+
+std::vector<double> Vector(const InArray& a) { return {a.data(), a.data() + a.size()}; }
+
+py::array_t<double> Array(const std::vector<double>& v) {
+    return py::array_t<double>(static_cast<py::ssize_t>(v.size()), v.data());
+}
+
+py::array_t<std::complex<double>> Array(const Complexes& v) {
+    return py::array_t<std::complex<double>>(static_cast<py::ssize_t>(v.size()), v.data());
+}
+
+// One fitted material: the report (Debye terms, errors, passivity) and a copy of
+// the modeler that produced it (expressions in any variable).
+class Model {
+public:
+    // `order[k]` is the caller's index of the k-th sample by frequency; empty
+    // when the caller's order is the library's.
+    Model(matmodel::ModelReport report, const MaterialModeler& modeler,
+          std::vector<std::size_t> order)
+        : m_report(std::move(report)), m_modeler(modeler), m_order(std::move(order)) {}
+
+    const matmodel::ModelReport& Report() const { return m_report; }
+
+    // (freq, dk, df) of the samples as the modeler holds them, in the caller's order.
+    py::tuple Samples() const {
+        return py::make_tuple(Column(&matmodel::SampleRow::freq),
+                              Column(&matmodel::SampleRow::dkMeasured),
+                              Column(&matmodel::SampleRow::dfMeasured));
+    }
+
+    py::tuple Fitted() const {
+        return py::make_tuple(Column(&matmodel::SampleRow::dkFitted),
+                              Column(&matmodel::SampleRow::dfFitted));
+    }
+
+    // Dk and Df of the model at frequencies of any shape.
+    py::tuple Evaluate(const InArray& freq) const {
+        const std::vector<py::ssize_t> shape(freq.shape(), freq.shape() + freq.ndim());
+        py::array_t<double> dk(shape), df(shape);
+        const double* f = freq.data();
+        double* pk = dk.mutable_data();
+        double* pf = df.mutable_data();
+        const py::ssize_t n = freq.size();
+        {
+            py::gil_scoped_release unlocked;
+            for (py::ssize_t i = 0; i < n; ++i) {
+                const std::complex<double> eps = matmodel::EvaluateModel(m_report, f[i]);
+                pk[i] = eps.real();
+                pf[i] = -eps.imag() / eps.real();
+            }
+        }
+        return py::make_tuple(dk, df);
+    }
+
+    py::tuple Expressions(const std::string& variable) const {
+        std::string df, dk;
+        m_modeler.CreateExpressions(df, dk, variable);
+        return py::make_tuple(dk, df);
+    }
+
+private:
+    py::array_t<double> Column(double matmodel::SampleRow::*field) const {
+        const auto& rows = m_report.rows;
+        py::array_t<double> out(static_cast<py::ssize_t>(rows.size()));
+        double* p = out.mutable_data();
+        for (std::size_t k = 0; k < rows.size(); ++k)
+            p[m_order.empty() ? k : m_order[k]] = rows[k].*field;
+        return out;
+    }
+
+    matmodel::ModelReport m_report;
+    MaterialModeler m_modeler;
+    std::vector<std::size_t> m_order;
+};
+
+void RequireVector(const InArray& a, const char* name) {
+    if (a.ndim() != 1)
+        throw py::value_error(std::string(name) + " must be one-dimensional; it has " +
+                              std::to_string(a.ndim()) + " dimensions");
+}
+
+// The library lets NaN through its checks, and the reconstruction then spreads
+// it over every sample, so the engine's message would name the wrong one.
+void RequireFinite(const std::vector<double>& v, const char* name) {
+    for (std::size_t i = 0; i < v.size(); ++i)
+        if (!std::isfinite(v[i]))
+            throw py::value_error(std::string(name) + "[" + std::to_string(i) + "] is " +
+                                  py::repr(py::float_(v[i])).cast<std::string>() +
+                                  "; every value must be a finite number");
+}
+
+Model Fit(const InArray& freq, const InArray& dk, const InArray& df, bool conductivity) {
+    RequireVector(freq, "freq");
+    RequireVector(dk, "dk");
+    RequireVector(df, "df");
+    if (dk.size() != freq.size() || df.size() != freq.size())
+        throw py::value_error("freq, dk and df must have the same length; they have " +
+                              std::to_string(freq.size()) + ", " + std::to_string(dk.size()) +
+                              " and " + std::to_string(df.size()));
+
+    matmodel::MaterialTable table;
+    table.path = "arrays";
+    table.format = "arrays";
+    table.lossKind =
+        conductivity ? matmodel::LossKind::kConductivity : matmodel::LossKind::kLossTangent;
+    const std::vector<double> f = Vector(freq), d = Vector(dk), l = Vector(df);
+    RequireFinite(f, "freq");
+    RequireFinite(d, "dk");
+    RequireFinite(l, "df");
+    // The Kramers-Kronig reconstruction integrates over the samples in order, so
+    // they go to the library by frequency, as the file reader sorts them.
+    std::vector<std::size_t> order(f.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return f[a] < f[b]; });
+    table.reordered = !std::is_sorted(order.begin(), order.end());
+    for (std::size_t i : order) {
+        table.freq.push_back(f[i]);
+        table.dk.push_back(d[i]);
+        table.loss.push_back(l[i]);
+    }
+    if (!table.reordered) order.clear();
+
+    MaterialModeler modeler;
+    matmodel::ModelReport report;
+    {
+        py::gil_scoped_release unlocked;
+        report = matmodel::FitMaterialTable(table, kDefaultVariable, &modeler);
+    }
+    return Model(std::move(report), modeler, std::move(order));
+}
+
+Model Wideband(double dk, double df, double freq, double maxFreq, double sigma, double dcDk) {
+    MaterialModeler modeler;
+    matmodel::ModelReport report;
+    {
+        py::gil_scoped_release unlocked;
+        report = matmodel::FitSinglePoint({dk, df, freq, maxFreq, sigma, dcDk}, kDefaultVariable,
+                                          &modeler);
+    }
+    return Model(std::move(report), modeler, {});
+}
+
+py::tuple Read(const py::object& path, const py::object& freqUnit, bool conductivity) {
+    const auto name = py::module_::import("os").attr("fspath")(path).cast<std::string>();
+    matmodel::ReadOptions options;
+    if (!freqUnit.is_none()) options.freqUnit = freqUnit.cast<std::string>();
+    // Explicit, so that a header naming the other kind is an error rather than
+    // a table that fit() would read the wrong way.
+    options.lossKind =
+        conductivity ? matmodel::LossKind::kConductivity : matmodel::LossKind::kLossTangent;
+    matmodel::MaterialTable t;
+    {
+        py::gil_scoped_release unlocked;
+        t = matmodel::ReadMaterialFile(name, options);
+    }
+    return py::make_tuple(Array(t.freq), Array(t.dk), Array(t.loss));
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_core, m) {
+    m.doc() = "Causal, passive multi-pole Debye models of measured dielectric data.";
+    m.attr("__version__") = MATMODEL_VERSION;
+
+    // Bad input (the library's validation, the reader's file messages) is a
+    // ValueError; a failed fit stays a RuntimeError, pybind11's default for
+    // std::runtime_error.
+    py::register_exception_translator([](std::exception_ptr p) {
+        try {
+            if (p) std::rethrow_exception(p);
+        } catch (const matmodel::InputError& e) {
+            PyErr_SetString(PyExc_ValueError, e.what());
+        } catch (const matmodel::MaterialFileError& e) {
+            PyErr_SetString(PyExc_ValueError, e.what());
+        }
+    });
+
+    const py::object namedtuple = py::module_::import("collections").attr("namedtuple");
+    const py::object debyeTerms =
+        namedtuple("DebyeTerms", "eps_inf delta_eps relaxation_hz", py::arg("module") = "matmodel");
+    const py::object maxError = namedtuple("MaxError", "dk df", py::arg("module") = "matmodel");
+    m.attr("DebyeTerms") = debyeTerms;
+    m.attr("MaxError") = maxError;
+
+    py::class_<Model>(m, "Model", R"(A fitted material model.
+
+eps(f) = residue_at_infinity + sum_k residues[k] / (j 2 pi f - poles[k]),
+Dk = Re eps, Df = -Im eps / Re eps. Frequencies in Hz; poles and residues
+in rad/s. Made by fit() or wideband().)")
+        .def_property_readonly(
+            "poles", [](const Model& self) { return Array(self.Report().poles); },
+            "Poles (rad/s) as a complex array, in the record's order.")
+        .def_property_readonly(
+            "residues", [](const Model& self) { return Array(self.Report().residues); },
+            "Residues (rad/s) as a complex array, one per pole.")
+        .def_property_readonly(
+            "residue_at_infinity", [](const Model& self) { return self.Report().epsInf; },
+            "The model's constant term: eps at infinite frequency.")
+        .def_property_readonly(
+            "order", [](const Model& self) { return self.Report().order; }, "Number of poles.")
+        .def_property_readonly(
+            "debye_terms",
+            [debyeTerms](const Model& self) {
+                std::vector<double> delta, fr;
+                for (const matmodel::DebyeTerm& t : self.Report().debye) {
+                    delta.push_back(t.deltaEps);
+                    fr.push_back(t.relaxationHz);
+                }
+                return debyeTerms(self.Report().epsInf, Array(delta), Array(fr));
+            },
+            "DebyeTerms(eps_inf, delta_eps, relaxation_hz): the real poles read as\n"
+            "eps_inf + sum delta_eps / (1 + j f / relaxation_hz), by relaxation frequency.")
+        .def_property_readonly(
+            "max_error",
+            [maxError](const Model& self) {
+                return maxError(self.Report().dkError.relative, self.Report().dfError.relative);
+            },
+            "MaxError(dk, df): the largest relative deviation of the fitted from the\n"
+            "measured Dk and Df over the samples.")
+        .def_property_readonly(
+            "is_passive", [](const Model& self) { return self.Report().passivity.passive; },
+            "Df >= 0 and Dk > 0 from 0 Hz to three decades beyond the data and poles.")
+        .def_property_readonly("samples", &Model::Samples,
+                               "(freq, dk, df) of the samples as the library holds them\n"
+                               "(Df floor applied, a conductivity converted), in input order.")
+        .def("fitted", &Model::Fitted, "(dk, df) of the model at the sample frequencies.")
+        .def("evaluate", &Model::Evaluate, py::arg("freq"),
+             "(dk, df) of the model at frequencies (Hz) of any shape.")
+        .def("expressions", &Model::Expressions, py::arg("var") = kDefaultVariable,
+             "(dk_text, df_text): the model as two expressions in the frequency variable\n"
+             "`var` (Hz), as a field simulator evaluates them.")
+        .def(
+            "to_dict",
+            [](const Model& self) {
+                return py::module_::import("json").attr("loads")(
+                    matmodel::ReportToJson(self.Report()).dump());
+            },
+            "The command-line tool's JSON report as a dict.")
+        .def("__repr__", [](const Model& self) {
+            const matmodel::ModelReport& r = self.Report();
+            return "<matmodel.Model: " + std::to_string(r.order) + " poles, eps_inf " +
+                   py::repr(py::float_(r.epsInf)).cast<std::string>() +
+                   (r.passivity.passive ? ", passive>" : ", NOT passive>");
+        });
+
+    m.def("fit", &Fit, py::arg("freq"), py::arg("dk"), py::arg("df"), py::kw_only(),
+          py::arg("conductivity") = false,
+          R"(Fits a causal, passive multi-pole Debye model to samples.
+
+freq (Hz), dk and df are equally long 1-D arrays in any order; with
+conductivity=True the third array is a conductivity in S/m. Dk is made
+causal (Kramers-Kronig) before the fit. Raises ValueError for bad input and
+RuntimeError when the fit fails, with the library's message.)");
+    m.def("wideband", &Wideband, py::arg("dk"), py::arg("df"), py::arg("freq"),
+          py::arg("max_freq"), py::kw_only(), py::arg("sigma") = 0.0, py::arg("dc_dk") = 0.0,
+          R"(Models a material from one measured point (dk, df at freq Hz) with a
+wideband Debye model sampled up to max_freq, plus an optional dc conductivity
+sigma (S/m) and Dk at 0 Hz (dc_dk; 0 selects the default).)");
+    m.def("read", &Read, py::arg("path"), py::kw_only(), py::arg("freq_unit") = py::none(),
+          py::arg("conductivity") = false,
+          R"(Reads a material file as the command-line tool does and returns
+(freq, dk, loss), sorted by frequency, freq in Hz. freq_unit gives the unit of
+a file without one in its header; conductivity=True reads the third column as
+S/m. Raises ValueError with the tool's message for a file it cannot use.)");
+}
