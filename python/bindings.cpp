@@ -6,6 +6,7 @@
 #include <cmath>
 #include <complex>
 #include <cstddef>
+#include <memory>
 #include <numeric>
 #include <string>
 #include <utility>
@@ -34,8 +35,6 @@ using Complexes = std::vector<std::complex<double>>;
 // Expressions in to_dict() use the same variable as expressions()' default.
 constexpr char kDefaultVariable[] = "F";
 
-std::vector<double> Vector(const InArray& a) { return {a.data(), a.data() + a.size()}; }
-
 py::array_t<double> Array(const std::vector<double>& v) {
     return py::array_t<double>(static_cast<py::ssize_t>(v.size()), v.data());
 }
@@ -45,14 +44,27 @@ py::array_t<std::complex<double>> Array(const Complexes& v) {
 }
 
 // One fitted material: the report (Debye terms, errors, passivity) and a copy of
-// the modeler that produced it (expressions in any variable).
+// the modeler that produced it (expressions in any variable). Made on the heap
+// and filled in place: pybind11 takes the pointer, nothing is copied again.
 class Model {
 public:
-    // `order[k]` is the caller's index of the k-th sample by frequency; empty
-    // when the caller's order is the library's.
-    Model(matmodel::ModelReport report, const MaterialModeler& modeler,
-          std::vector<std::size_t> order)
-        : m_report(std::move(report)), m_modeler(modeler), m_order(std::move(order)) {}
+    // Fits a table whose k-th sample is the caller's sample `order[k]` (empty:
+    // the caller's order), with the GIL released.
+    static std::unique_ptr<Model> FromTable(const matmodel::MaterialTable& table,
+                                            std::vector<std::size_t> order) {
+        auto model = std::make_unique<Model>();
+        model->m_order = std::move(order);
+        py::gil_scoped_release unlocked;
+        model->m_report = matmodel::FitMaterialTable(table, kDefaultVariable, &model->m_modeler);
+        return model;
+    }
+
+    static std::unique_ptr<Model> FromPoint(const matmodel::SinglePoint& point) {
+        auto model = std::make_unique<Model>();
+        py::gil_scoped_release unlocked;
+        model->m_report = matmodel::FitSinglePoint(point, kDefaultVariable, &model->m_modeler);
+        return model;
+    }
 
     const matmodel::ModelReport& Report() const { return m_report; }
 
@@ -116,15 +128,17 @@ void RequireVector(const InArray& a, const char* name) {
 
 // The library lets NaN through its checks, and the reconstruction then spreads
 // it over every sample, so the engine's message would name the wrong one.
-void RequireFinite(const std::vector<double>& v, const char* name) {
-    for (std::size_t i = 0; i < v.size(); ++i)
+void RequireFinite(const InArray& a, const char* name) {
+    const double* v = a.data();
+    for (py::ssize_t i = 0; i < a.size(); ++i)
         if (!std::isfinite(v[i]))
             throw py::value_error(std::string(name) + "[" + std::to_string(i) + "] is " +
                                   py::repr(py::float_(v[i])).cast<std::string>() +
                                   "; every value must be a finite number");
 }
 
-Model Fit(const InArray& freq, const InArray& dk, const InArray& df, bool conductivity) {
+std::unique_ptr<Model> Fit(const InArray& freq, const InArray& dk, const InArray& df,
+                           bool conductivity) {
     RequireVector(freq, "freq");
     RequireVector(dk, "dk");
     RequireVector(df, "df");
@@ -132,48 +146,44 @@ Model Fit(const InArray& freq, const InArray& dk, const InArray& df, bool conduc
         throw py::value_error("freq, dk and df must have the same length; they have " +
                               std::to_string(freq.size()) + ", " + std::to_string(dk.size()) +
                               " and " + std::to_string(df.size()));
+    RequireFinite(freq, "freq");
+    RequireFinite(dk, "dk");
+    RequireFinite(df, "df");
+
+    // The Kramers-Kronig reconstruction integrates over the samples in order, so
+    // they go to the library by frequency, as the file reader sorts them.
+    const double* f = freq.data();
+    const double* d = dk.data();
+    const double* l = df.data();
+    const auto n = static_cast<std::size_t>(freq.size());
+    std::vector<std::size_t> order(n);
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    const bool sorted = std::is_sorted(f, f + n);
+    if (!sorted)
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t a, std::size_t b) { return f[a] < f[b]; });
 
     matmodel::MaterialTable table;
     table.path = "arrays";
     table.format = "arrays";
     table.lossKind =
         conductivity ? matmodel::LossKind::kConductivity : matmodel::LossKind::kLossTangent;
-    const std::vector<double> f = Vector(freq), d = Vector(dk), l = Vector(df);
-    RequireFinite(f, "freq");
-    RequireFinite(d, "dk");
-    RequireFinite(l, "df");
-    // The Kramers-Kronig reconstruction integrates over the samples in order, so
-    // they go to the library by frequency, as the file reader sorts them.
-    std::vector<std::size_t> order(f.size());
-    std::iota(order.begin(), order.end(), std::size_t{0});
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return f[a] < f[b]; });
-    table.reordered = !std::is_sorted(order.begin(), order.end());
+    table.reordered = !sorted;
+    table.freq.reserve(n);
+    table.dk.reserve(n);
+    table.loss.reserve(n);
     for (std::size_t i : order) {
         table.freq.push_back(f[i]);
         table.dk.push_back(d[i]);
         table.loss.push_back(l[i]);
     }
-    if (!table.reordered) order.clear();
-
-    MaterialModeler modeler;
-    matmodel::ModelReport report;
-    {
-        py::gil_scoped_release unlocked;
-        report = matmodel::FitMaterialTable(table, kDefaultVariable, &modeler);
-    }
-    return Model(std::move(report), modeler, std::move(order));
+    if (sorted) order.clear();
+    return Model::FromTable(table, std::move(order));
 }
 
-Model Wideband(double dk, double df, double freq, double maxFreq, double sigma, double dcDk) {
-    MaterialModeler modeler;
-    matmodel::ModelReport report;
-    {
-        py::gil_scoped_release unlocked;
-        report = matmodel::FitSinglePoint({dk, df, freq, maxFreq, sigma, dcDk}, kDefaultVariable,
-                                          &modeler);
-    }
-    return Model(std::move(report), modeler, {});
+std::unique_ptr<Model> Wideband(double dk, double df, double freq, double maxFreq, double sigma,
+                                double dcDk) {
+    return Model::FromPoint({dk, df, freq, maxFreq, sigma, dcDk});
 }
 
 py::tuple Read(const py::object& path, const py::object& freqUnit, bool conductivity) {
