@@ -49,10 +49,11 @@ def _plot(self, ax=None):
                         decades.max() + _PLOT_MARGIN_DECADES, _PLOT_POINTS)
     dk_model, df_model = self.evaluate(grid)
 
-    ax_dk.plot(freq[shown], dk[shown], "o", label="measured Dk")
-    ax_dk.plot(grid, dk_model, "-", label="model Dk")
-    ax_df.plot(freq[shown], df[shown], "s", label="measured Df")
-    ax_df.plot(grid, df_model, "--", label="model Df")
+    # One colour per quantity, so that Dk and Df stay apart on shared axes.
+    ax_dk.plot(freq[shown], dk[shown], "o", color="C0", label="measured Dk")
+    ax_dk.plot(grid, dk_model, "-", color="C0", label="model Dk")
+    ax_df.plot(freq[shown], df[shown], "s", color="C1", label="measured Df")
+    ax_df.plot(grid, df_model, "--", color="C1", label="model Df")
     for a, name in ((ax_dk, "Dk"), (ax_df, "Df")):
         a.set_xscale("log")
         a.set_ylabel(name)

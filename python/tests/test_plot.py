@@ -16,7 +16,7 @@ class RecordingAxes:
         self.lines, self.xscale, self.ylabel, self.xlabel, self.legend_shown = [], None, None, None, False
         self.twin = None
 
-    def plot(self, x, y, style, label):
+    def plot(self, x, y, style, label, **kwargs):
         self.lines.append((np.asarray(x), np.asarray(y), style, label))
 
     def set_xscale(self, scale):
