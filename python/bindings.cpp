@@ -15,7 +15,6 @@
 #include <pybind11/complex.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
-#include <pybind11/stl.h>
 
 #include <nlohmann/json.hpp>
 

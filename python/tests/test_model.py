@@ -127,12 +127,6 @@ def test_expressions_evaluate_to_the_model(laminate_model, var):
     np.testing.assert_allclose(evaluate_expression(df_text, var, grid), df, rtol=EXPRESSION_DIGITS)
 
 
-def test_expressions_default_to_F_as_in_the_report(laminate_model):
-    report = laminate_model.to_dict()["expressions"]
-    assert report["variable"] == "F"
-    assert laminate_model.expressions() == (report["dk"], report["df"])
-
-
 def test_to_dict_is_the_report_of_this_model(laminate_model):
     report = laminate_model.to_dict()
     assert report["status"] == "ok"
@@ -146,6 +140,9 @@ def test_to_dict_is_the_report_of_this_model(laminate_model):
     assert report["errors"]["dk_max_relative"] == laminate_model.max_error.dk
     assert report["errors"]["df_max_relative"] == laminate_model.max_error.df
     assert report["passivity"]["passive"] == laminate_model.is_passive
+    # The report's expressions are expressions()' default.
+    assert report["expressions"]["variable"] == "F"
+    assert laminate_model.expressions() == (report["expressions"]["dk"], report["expressions"]["df"])
 
 
 def test_conductivity_fits_like_the_loss_tangent_it_gives():
@@ -186,8 +183,3 @@ def test_wideband_keywords_reach_the_model():
         matmodel.wideband(4.0, 0.02, 1e9, 1e10, 1e-4)
     with pytest.raises(TypeError):
         matmodel.fit(*samples(LAMINATE, 10, 1e8, 1e10), True)
-
-
-def test_repr_names_the_order_and_passivity(laminate_model):
-    text = repr(laminate_model)
-    assert f"{laminate_model.order} poles" in text and "passive" in text
