@@ -7,6 +7,7 @@
 #ifndef MATMODEL_FUZZ_FUZZ_SUPPORT_H
 #define MATMODEL_FUZZ_FUZZ_SUPPORT_H
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdint>
@@ -22,7 +23,17 @@
 
 namespace fuzz {
 
+class Inspect;
+void Describe(const Inspect& m);
+
+/// The modeler of the current input, described when an invariant fails.
+inline const Inspect*& Current() {
+    static const Inspect* current = nullptr;
+    return current;
+}
+
 [[noreturn]] inline void Fail(const char* what, const std::string& detail = std::string()) {
+    if (Current() != nullptr) Describe(*Current());
     std::fprintf(stderr, "invariant violated: %s %s\n", what, detail.c_str());
     std::fflush(stderr);
     __builtin_trap();
@@ -66,6 +77,33 @@ public:
     const std::vector<double>& DfCausal() const { return m_dfCausal; }
     bool DoHilbert() const { return m_doHilbert; }
     std::size_t Samples() const { return m_freq.size(); }
+};
+
+/// The samples and, when there is one, the model: printed before a trap, so
+/// that a crash report says what was fitted.
+inline void Describe(const Inspect& m) {
+    std::fprintf(stderr, "%zu samples (frequency, Dk, Df):\n", m.Samples());
+    for (std::size_t i = 0; i < m.Samples() && i < m.Dk().size() && i < m.Df().size(); ++i)
+        std::fprintf(stderr, "  %.17g %.17g %.17g\n", m.Freq()[i], m.Dk()[i], m.Df()[i]);
+    try {
+        std::vector<std::complex<double>> poles, residues;
+        m.GetPolesAndResidues(poles, residues);
+        std::fprintf(stderr, "model: constant %.17g\n", m.GetResidueAtInfinity());
+        for (std::size_t k = 0; k < poles.size(); ++k)
+            std::fprintf(stderr, "  pole %.17g %+.17gj residue %.17g %+.17gj\n", poles[k].real(),
+                         poles[k].imag(), residues[k].real(), residues[k].imag());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "no model: %s\n", e.what());
+    }
+}
+
+/// Makes `m` the modeler that a failure describes, for the scope's length.
+class Watch {
+public:
+    explicit Watch(const Inspect& m) { Current() = &m; }
+    ~Watch() { Current() = nullptr; }
+    Watch(const Watch&) = delete;
+    Watch& operator=(const Watch&) = delete;
 };
 
 /// The three input lists always have one entry per sample, whatever failed.
@@ -130,6 +168,27 @@ inline double AnyDouble(FuzzedDataProvider& in) {
     std::uint64_t bits = in.ConsumeIntegral<std::uint64_t>();
     std::memcpy(&raw, &bits, sizeof raw);
     return raw;
+}
+
+/// Samples on which the engine is known to return a model that is not finite
+/// instead of refusing them; until it refuses them, their model is not
+/// checked (the fit still runs, under the sanitizers). Each has a disabled
+/// reproducer in tests/robustness_test.cpp:
+///   - samples so large that a residue (a sample's size times an angular
+///     frequency) passes the largest double: an infinite residue
+///     (EngineRange.DISABLED_SamplesNearTheLargestDoubleGiveAFiniteModelOrAnError);
+///   - every frequency below about 1e-160 Hz, where the squared angular
+///     frequency underflows: a NaN pole
+///     (EngineRange.DISABLED_FrequenciesNearZeroGiveAFiniteModelOrAnError).
+inline bool OutsideEngineRange(const Inspect& m) {
+    double size = 0.0, omega = 0.0;
+    const std::size_t n = std::min(m.Freq().size(), std::min(m.Dk().size(), m.Df().size()));
+    for (std::size_t i = 0; i < n; ++i) {
+        size = std::max(size, std::fabs(m.Dk()[i]) * (1.0 + std::fabs(m.Df()[i])));
+        omega = std::max(omega, 6.283185307179586 * m.Freq()[i]);
+    }
+    for (double dk : m.DkCausal()) size = std::max(size, std::fabs(dk));
+    return !(size * std::max(omega, 1.0) * 100.0 < 1e300) || !(omega > 1e-150);
 }
 
 /// Checks a fitted modeler: a model of real, stable poles whose loss tangent is

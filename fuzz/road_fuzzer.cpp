@@ -118,6 +118,9 @@ void CheckReaders(const fuzz::Inspect& m) {
         }
         if (!moderate || !std::isfinite(f) || f > 1e100) continue;
         const double wantDk = fitted[i][1], wantDf = fitted[i][2];
+        // Both NaN: a model that is zero there (0/0), from samples that are
+        // not a material's.
+        if (fuzz::Same(dk, wantDk) && fuzz::Same(df, wantDf)) continue;
         fuzz::Require(std::fabs(dk - wantDk) <= 1e-6 * std::fabs(wantDk),
                       "Dk expression disagrees with the fitted data",
                       fuzz::Num(f) + " Hz: " + fuzz::Num(dk) + " vs " + fuzz::Num(wantDk));
@@ -132,6 +135,7 @@ void CheckReaders(const fuzz::Inspect& m) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
     fuzz::Inspect m;
+    const fuzz::Watch watch(m);
     if (!Load(m, in)) return 0;
     try {
         m.FitData();
@@ -147,6 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::Fail("a failed first fit left a readable model");
     }
     fuzz::CheckEqualLengths(m);
+    if (fuzz::OutsideEngineRange(m)) return 0;
     fuzz::CheckStableAndPassive(m);
     CheckReaders(m);
     return 0;

@@ -26,6 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool thenTable = in.ConsumeIntegral<std::uint8_t>() < 32;
 
     fuzz::Inspect m;
+    const fuzz::Watch watch(m);
     try {
         m.SetInputData(dk, df, freq, maxFreq, sigma, dcDk);
     } catch (const std::bad_alloc&) {
@@ -69,6 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;  // e.g. NaN samples from arguments outside the model's sense
     }
     fuzz::Require(!m.DoHilbert(), "the fit switched the reconstruction on");
+    if (fuzz::OutsideEngineRange(m)) return 0;
     fuzz::CheckStableAndPassive(m);
     return 0;
 }
