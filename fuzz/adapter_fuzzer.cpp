@@ -73,10 +73,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The same samples in a modeler of our own, to tell whether they lie where
     // the engine is known to return a model that is not finite.
     bool checkModel = true;
+    fuzz::Inspect m;
+    const fuzz::Watch watch(m);
     if (takesRequest) {
         DataTable table;
         for (std::size_t i = 0; i < n; ++i) table.push_back({freq[i], dk[i], loss[i]});
-        fuzz::Inspect m;
         try {
             if (conductivity)
                 m.SetInputDataUsingConductivity(table);

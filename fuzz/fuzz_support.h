@@ -177,9 +177,10 @@ inline double AnyDouble(FuzzedDataProvider& in) {
 ///   - samples so large that a residue (a sample's size times an angular
 ///     frequency) passes the largest double: an infinite residue
 ///     (EngineRange.DISABLED_SamplesNearTheLargestDoubleGiveAFiniteModelOrAnError);
-///   - every frequency below about 1e-160 Hz, where the squared angular
-///     frequency underflows: a NaN pole
-///     (EngineRange.DISABLED_FrequenciesNearZeroGiveAFiniteModelOrAnError).
+///   - every frequency below about 1e-160 Hz, or any above about 1e150 Hz,
+///     where the squared angular frequency leaves the range of a double: NaN
+///     poles (EngineRange.DISABLED_FrequenciesNearZeroGiveAFiniteModelOrAnError,
+///     EngineRange.DISABLED_FrequenciesBeyond1e150HzGiveAFiniteModelOrAnError).
 inline bool OutsideEngineRange(const Inspect& m) {
     double size = 0.0, omega = 0.0;
     const std::size_t n = std::min(m.Freq().size(), std::min(m.Dk().size(), m.Df().size()));
@@ -188,7 +189,7 @@ inline bool OutsideEngineRange(const Inspect& m) {
         omega = std::max(omega, 6.283185307179586 * m.Freq()[i]);
     }
     for (double dk : m.DkCausal()) size = std::max(size, std::fabs(dk));
-    return !(size * std::max(omega, 1.0) * 100.0 < 1e300) || !(omega > 1e-150);
+    return !(size * std::max(omega, 1.0) * 100.0 < 1e300) || !(omega > 1e-150) || omega > 1e150;
 }
 
 /// Checks a fitted modeler: a model of real, stable poles whose loss tangent is
