@@ -177,19 +177,23 @@ inline double AnyDouble(FuzzedDataProvider& in) {
 ///   - samples so large that a residue (a sample's size times an angular
 ///     frequency) passes the largest double: an infinite residue
 ///     (EngineRange.DISABLED_SamplesNearTheLargestDoubleGiveAFiniteModelOrAnError);
-///   - every frequency below about 1e-160 Hz, or any above about 1e150 Hz,
-///     where the squared angular frequency leaves the range of a double: NaN
-///     poles (EngineRange.DISABLED_FrequenciesNearZeroGiveAFiniteModelOrAnError,
+///   - a frequency above 0 but below about 1e-150 Hz, or above about 1e150 Hz,
+///     where the squared angular frequency (of the band's edge, and so of the
+///     starting poles) leaves the range of a double: NaN poles
+///     (EngineRange.DISABLED_FrequenciesNearZeroGiveAFiniteModelOrAnError,
 ///     EngineRange.DISABLED_FrequenciesBeyond1e150HzGiveAFiniteModelOrAnError).
 inline bool OutsideEngineRange(const Inspect& m) {
     double size = 0.0, omega = 0.0;
+    bool extremeFrequency = false;
     const std::size_t n = std::min(m.Freq().size(), std::min(m.Dk().size(), m.Df().size()));
     for (std::size_t i = 0; i < n; ++i) {
         size = std::max(size, std::fabs(m.Dk()[i]) * (1.0 + std::fabs(m.Df()[i])));
         omega = std::max(omega, 6.283185307179586 * m.Freq()[i]);
+        const double f = std::fabs(m.Freq()[i]);
+        extremeFrequency = extremeFrequency || (f > 0.0 && f < 1e-150) || f > 1e150;
     }
     for (double dk : m.DkCausal()) size = std::max(size, std::fabs(dk));
-    return !(size * std::max(omega, 1.0) * 100.0 < 1e300) || !(omega > 1e-150) || omega > 1e150;
+    return !(size * std::max(omega, 1.0) * 100.0 < 1e300) || extremeFrequency;
 }
 
 /// Checks a fitted modeler: a model of real, stable poles whose loss tangent is

@@ -50,18 +50,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const DataTable table = Rows(in);
         const std::size_t before = m.Samples();
         std::size_t failedRow = table.size();  // none
+        bool threw = false;
         try {
             if (conductivity)
                 m.SetInputDataUsingConductivity(table);
             else
                 m.SetInputData(table);
         } catch (const std::out_of_range&) {
+            threw = true;
             // Only a short row may fail this way, and it is the first short one
             // unless an earlier row failed validation (then we never get here).
             failedRow = 0;
             while (failedRow < table.size() && table[failedRow].size() >= 3) ++failedRow;
             fuzz::Require(failedRow < table.size(), "out_of_range without a short row");
         } catch (const std::runtime_error& e) {
+            threw = true;
             fuzz::Require(KnownSentence(e.what()), "unknown failure sentence", e.what());
             failedRow = m.Samples() - before;
             if (!conductivity && table.size() < 3) {
@@ -86,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Rows before the failing one are appended, in order; nothing after.
         const std::size_t appended = m.Samples() - before;
         if (!conductivity && table.size() < 3) {
-            fuzz::Require(appended == 0, "a table of fewer than 3 rows appended samples");
+            fuzz::Require(threw && appended == 0, "a table of fewer than 3 rows was taken");
             continue;
         }
         fuzz::Require(appended == failedRow, "appended a different number of rows",
