@@ -67,7 +67,7 @@ bool Continues(const std::uint8_t* data, std::size_t size, std::size_t i, const 
 // Where scanf and strtod part ways. scanf takes the longest text that could
 // start a number and fails when it does not complete one, where strtod reads
 // the number that the text does hold: "infin" (a cut "infinity"), "0x" with
-// no hex digit, an exponent marker with no digit ("3e+", which the C
+// no hex digit, an exponent marker with no digit ("3e+" or "0xbp", which the C
 // library's scanf even reads as 3, swallowing the marker). And the C library's
 // scanf stops a "nan(...)" before its parenthesis, which strtod and the C
 // standard take as part of the number. The modeler reads all of these as
@@ -76,7 +76,8 @@ bool HasScanfOnlyForms(const std::uint8_t* data, std::size_t size) {
     for (std::size_t i = 0; i < size; ++i) {
         const std::uint8_t c = data[i];
         const std::uint8_t e = i + 1 < size ? Lower(data[i + 1]) : 0;
-        if ((IsDigit(c) || c == '.') && (e == 'e' || e == 'p')) {
+        const bool hexLetter = Lower(c) >= 'a' && Lower(c) <= 'f';
+        if ((IsDigit(c) || c == '.' || (hexLetter && e == 'p')) && (e == 'e' || e == 'p')) {
             std::size_t j = i + 2;
             if (j < size && (data[j] == '+' || data[j] == '-')) ++j;
             if (j >= size || !IsDigit(data[j])) return true;
