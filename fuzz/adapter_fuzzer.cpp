@@ -83,8 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 m.SetInputDataUsingConductivity(table);
             else
                 m.SetInputData(table);
-            m.DoHilbertReconstruction();
-            checkModel = !fuzz::OutsideEngineRange(m);
+            checkModel = true;
         } catch (const std::exception&) {
             // refused input: the adapter must refuse it too, checked below
         }

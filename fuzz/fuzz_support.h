@@ -170,32 +170,6 @@ inline double AnyDouble(FuzzedDataProvider& in) {
     return raw;
 }
 
-/// Samples on which the engine is known to return a model that is not finite
-/// instead of refusing them; until it refuses them, their model is not
-/// checked (the fit still runs, under the sanitizers). Each has a disabled
-/// reproducer in tests/robustness_test.cpp:
-///   - samples so large that a residue (a sample's size times an angular
-///     frequency) passes the largest double: an infinite residue
-///     (EngineRange.DISABLED_SamplesNearTheLargestDoubleGiveAFiniteModelOrAnError);
-///   - a frequency above 0 but below about 1e-150 Hz, or above about 1e150 Hz,
-///     where the squared angular frequency (of the band's edge, and so of the
-///     starting poles) leaves the range of a double: NaN poles
-///     (EngineRange.DISABLED_FrequenciesNearZeroGiveAFiniteModelOrAnError,
-///     EngineRange.DISABLED_FrequenciesBeyond1e150HzGiveAFiniteModelOrAnError).
-inline bool OutsideEngineRange(const Inspect& m) {
-    double size = 0.0, omega = 0.0;
-    bool extremeFrequency = false;
-    const std::size_t n = std::min(m.Freq().size(), std::min(m.Dk().size(), m.Df().size()));
-    for (std::size_t i = 0; i < n; ++i) {
-        size = std::max(size, std::fabs(m.Dk()[i]) * (1.0 + std::fabs(m.Df()[i])));
-        omega = std::max(omega, 6.283185307179586 * m.Freq()[i]);
-        const double f = std::fabs(m.Freq()[i]);
-        extremeFrequency = extremeFrequency || (f > 0.0 && f < 1e-150) || f > 1e150;
-    }
-    for (double dk : m.DkCausal()) size = std::max(size, std::fabs(dk));
-    return !(size * std::max(omega, 1.0) * 100.0 < 1e300) || extremeFrequency;
-}
-
 /// Checks a fitted modeler: a model of real, stable poles whose loss tangent is
 /// non-negative at every frequency of a dense grid from 0 Hz to 1e15 Hz. This is
 /// what the modeler's fixed engine settings promise (real poles only, stable,

@@ -158,7 +158,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::Fail("a failed first fit left a readable model");
     }
     fuzz::CheckEqualLengths(m);
-    if (fuzz::OutsideEngineRange(m)) return 0;
     fuzz::CheckStableAndPassive(m);
     CheckReaders(m);
     return 0;
