@@ -22,6 +22,12 @@ std::string Num(double v) {
     return buf;
 }
 
+// The model's coefficients are products of samples, pole frequencies and their
+// squares; within these limits none of them leaves the range of a double.
+constexpr double kLowestFrequency = 1e-30;   // Hz
+constexpr double kHighestFrequency = 1e30;   // Hz
+constexpr double kLargestSample = 1e100;
+
 [[noreturn]] void Reject(const std::string& sentence) { throw std::invalid_argument(sentence); }
 
 void CheckSettings(const Options& o) {
@@ -68,6 +74,10 @@ void CheckData(const std::vector<double>& freq, const PoleratSamples& samples,
             Reject("The frequency at index " + std::to_string(i) + " is not a finite number.");
         if (freq[i] < 0.0)
             Reject("The frequency at index " + std::to_string(i) + " is negative (" + Num(freq[i]) + " Hz).");
+        if (freq[i] != 0.0 && (freq[i] < kLowestFrequency || freq[i] > kHighestFrequency))
+            Reject("The frequency at index " + std::to_string(i) + " (" + Num(freq[i]) +
+                   " Hz) lies outside the range a model can represent (" + Num(kLowestFrequency) + " to " +
+                   Num(kHighestFrequency) + " Hz, or 0).");
     }
     const std::size_t ports = samples.size();
     if (ports == 0) Reject("The sample array is empty; it must hold P x P entries of " + std::to_string(n) + " samples.");
@@ -82,7 +92,12 @@ void CheckData(const std::vector<double>& freq, const PoleratSamples& samples,
             if (entry.size() != n)
                 Reject("There are " + std::to_string(n) + " frequencies but " + std::to_string(entry.size()) +
                        " samples" + where + ".");
-            for (std::size_t i = 0; i < n; ++i)
+            for (std::size_t i = 0; i < n; ++i) {
+                if (std::isfinite(entry[i].real()) && std::isfinite(entry[i].imag()) &&
+                    std::abs(entry[i]) > kLargestSample)
+                    Reject("The sample at index " + std::to_string(i) + where + " (" + Num(freq[i]) +
+                           " Hz) is too large to fit (magnitude " + Num(std::abs(entry[i])) + "; at most " +
+                           Num(kLargestSample) + ").");
                 if (!std::isfinite(entry[i].real()) || !std::isfinite(entry[i].imag())) {
                     std::string msg = "The sample at index " + std::to_string(i) + where + " (" +
                                       Num(freq[i]) + " Hz) is not a finite number";
@@ -91,6 +106,7 @@ void CheckData(const std::vector<double>& freq, const PoleratSamples& samples,
                         msg += "; the frequency " + Num(repeated) + " Hz occurs more than once in the list";
                     Reject(msg + ".");
                 }
+            }
         }
     }
     // With real poles only, a passive model's diagonal has Re H >= d >= 0: a

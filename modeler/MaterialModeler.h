@@ -56,7 +56,9 @@ public:
     /// measured point (dk, df at freq Hz) with a wideband Debye model, an
     /// optional dc conductivity (S/m) and an optional Dk at zero frequency
     /// (0 selects 1 + 10 df times the high-frequency Dk). Switches the Hilbert
-    /// reconstruction off: the synthesised model is causal already.
+    /// reconstruction off: the synthesised model is causal already. Nothing is
+    /// validated; an infinite maxFreq, whose grid would never end, throws
+    /// std::bad_alloc at once.
     void SetInputData(double dk, double df, double freq, double maxFreq,
                       double dcConductivity, double dcDk);
 

@@ -28,9 +28,58 @@ bool IsCSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+bool IsDigit(char c, bool hex) {
+    if (c >= '0' && c <= '9') return true;
+    return hex && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'));
+}
+
+// "0x" starts a hexadecimal number only when a hex digit follows, possibly
+// after the point; otherwise "%le" reads the "0" alone.
+bool StartsHex(const char* first, const char* last) {
+    if (last - first < 3 || first[0] != '0' || (first[1] != 'x' && first[1] != 'X')) return false;
+    const char* p = first + 2;
+    if (*p == '.') ++p;
+    return p < last && IsDigit(*p, true);
+}
+
+// For a number too large or too small for a double: whether its magnitude is
+// below 1 (it underflows) rather than above (it overflows). The mantissa's
+// first nonzero digit gives its order, the exponent (saturated) the rest.
+bool BelowOne(const char* first, const char* last, bool hex) {
+    long wholeDigits = 0;    // integer digits from the first nonzero one
+    long zerosAfterPoint = 0;  // fraction zeros before the first nonzero digit
+    bool point = false, nonzero = false;
+    const char* p = first;
+    for (; p < last && (IsDigit(*p, hex) || *p == '.'); ++p) {
+        if (*p == '.') {
+            point = true;
+        } else if (!point) {
+            nonzero = nonzero || *p != '0';
+            if (nonzero && wholeDigits < 1000000) ++wholeDigits;
+        } else if (!nonzero) {
+            nonzero = *p != '0';
+            if (!nonzero && zerosAfterPoint < 1000000) ++zerosAfterPoint;
+        }
+    }
+    // 123.4 is of order 2, 0.00123 of order -3.
+    const long order = wholeDigits > 0 ? wholeDigits - 1 : -(zerosAfterPoint + 1);
+    long exponent = 0;
+    if (p < last && (*p == 'e' || *p == 'E' || *p == 'p' || *p == 'P')) {
+        ++p;
+        const bool negative = p < last && *p == '-';
+        if (p < last && (*p == '-' || *p == '+')) ++p;
+        for (; p < last && IsDigit(*p, false); ++p)
+            if (exponent < 100000000) exponent = exponent * 10 + (*p - '0');
+        if (negative) exponent = -exponent;
+    }
+    // A hex digit is four binary orders; the binary exponent counts one each.
+    return (hex ? order * 4 : order) + exponent < 0;
+}
+
 // Reads one double the way "%le" does, but independent of the process locale:
-// skips white space, accepts an optional sign, decimal or exponent notation,
-// inf and nan. Returns false when no number starts at `pos`.
+// skips white space, accepts an optional sign, decimal, exponent and
+// hexadecimal notation, inf and nan. Returns false when no number starts at
+// `pos`.
 bool ReadDouble(const std::string& text, std::size_t& pos, double& value) {
     while (pos < text.size() && IsCSpace(text[pos])) ++pos;
     if (pos >= text.size()) return false;
@@ -43,15 +92,15 @@ bool ReadDouble(const std::string& text, std::size_t& pos, double& value) {
         // from_chars takes no sign of its own; a second sign is not a number.
         if (first == last || *first == '+' || *first == '-') return false;
     }
+    const bool hex = StartsHex(first, last);
+    if (hex) first += 2;  // from_chars takes the digits without the prefix
     double parsed = 0.0;
-    auto [end, ec] = std::from_chars(first, last, parsed, std::chars_format::general);
+    auto [end, ec] = std::from_chars(first, last, parsed,
+                                     hex ? std::chars_format::hex : std::chars_format::general);
     if (ec == std::errc::invalid_argument) return false;
     if (ec == std::errc::result_out_of_range) {
         // Like strtod: overflow gives infinity, underflow zero.
-        const std::string token(first, end);
-        const std::size_t e = token.find_first_of("eE");
-        const bool underflow = e != std::string::npos && e + 1 < token.size() && token[e + 1] == '-';
-        parsed = underflow ? 0.0 : HUGE_VAL;
+        parsed = BelowOne(first, end, hex) ? 0.0 : HUGE_VAL;
     }
     value = negate ? -parsed : parsed;
     pos = static_cast<std::size_t>(end - text.data());

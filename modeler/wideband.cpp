@@ -8,6 +8,7 @@
 // causality", IEEE Trans. EMC 43(4), 2001.
 #include <cmath>
 #include <complex>
+#include <new>
 
 #include "modeler/MaterialModeler.h"
 
@@ -43,6 +44,10 @@ void MaterialModeler::SetInputData(double dk, double df, double freq, double max
     // The exponent is accumulated, not recomputed, so it carries the rounding of
     // each addition; the tolerance keeps the grid point that lands just above.
     const double kmax = std::log10(maxFreq) + kGridTolerance;
+    // An infinite highest frequency asks for a grid without end: it would
+    // append until memory ran out (or the system killed the process first).
+    // Fail as that would, at once and with nothing appended.
+    if (kmax == HUGE_VAL) throw std::bad_alloc();
     for (double k = 0.0; k <= kmax; k = k + kGridStep) {
         const double f = std::pow(kGridBase, k);
         const std::complex<double> z(0.0, f);

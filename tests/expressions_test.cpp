@@ -23,16 +23,6 @@ using ::testing::ThrowsMessage;
 
 constexpr char kNotFitted[] = "Must FitData() before calling CreateExpressions()!";
 
-// A real pole at -3 (residue 6), the pair -1 +/- 2j (residue 1 -/+ 1.5j), d 2.5.
-polerat_data* ExampleRecord() {
-    auto* r = new polerat_data();
-    r->pole_re = {-3.0, -1.0, -1.0};
-    r->pole_im = {0.0, 2.0, -2.0};
-    r->b = {{6.0}, {2.0}, {3.0}};
-    r->c = {{1.0, 1.0, 0.0}};
-    r->d = {{2.5}};
-    return r;
-}
 
 const char kExampleDk[] =
     "2.5 + ( 1.6 - 6.3165468 * F^2 )/( 1.0 - 9.4748202 * F^2 + 62.341818 * F^4 ) "

@@ -89,6 +89,40 @@ TEST(ReadInputFile, IgnoresTheProcessLocaleAndAcceptsSignsAndInfinities) {
     EXPECT_TRUE(std::isnan(p.Df()[1]));  // NaN passes validation and the floor
 }
 
+TEST(ReadInputFile, ReadsHexadecimalNumbersAsTheCConversionDoes) {
+    // "0x" with no hex digit after it is the number 0 followed by text.
+    TempFile f("0x1p30 0X4.8P0 -0x.8p-3\n0x1p1 2 0x 5 6 7\n");
+    Probe p;
+    EXPECT_EQ(MessageOf([&] { p.ReadInputFile(f.path()); }), kDfMsg);
+    TempFile g("0x1p30 0X4.8P0 0x.8p-3\n0x1p1 2 0x 5 6 7\n");
+    Probe q;
+    q.ReadInputFile(g.path());
+    EXPECT_THAT(q.Freq(), ElementsAre(1073741824.0, 2.0));
+    EXPECT_THAT(q.Dk(), ElementsAre(4.5, 2.0));
+    EXPECT_THAT(q.Df(), ElementsAre(0.0625, 1e-5));
+}
+
+TEST(ReadInputFile, NumbersBeyondTheRangeOfADoubleOverflowOrUnderflowByTheirSize) {
+    // 1e-396 and 1e390, each written once with a misleading exponent sign and
+    // once without an exponent; then plain overflow and hexadecimal underflow.
+    const std::string zeros(400, '0');
+    TempFile f("0." + zeros + "1e5 1" + zeros + "e-10 1e-400\n" +  //
+               "0." + zeros + "1 1" + zeros + ".5 0x0.0001p-1100\n" +  //
+               "1e400 2 0x1p2000\n");
+    Probe p;
+    p.ReadInputFile(f.path());
+    ASSERT_EQ(p.Freq().size(), 3u);
+    EXPECT_EQ(p.Freq()[0], 0.0);
+    EXPECT_EQ(p.Freq()[1], 0.0);
+    EXPECT_TRUE(std::isinf(p.Freq()[2]));
+    EXPECT_TRUE(std::isinf(p.Dk()[0]));
+    EXPECT_TRUE(std::isinf(p.Dk()[1]));
+    EXPECT_EQ(p.Dk()[2], 2.0);
+    EXPECT_EQ(p.Df()[0], 1e-5);  // underflowed to 0, then floored
+    EXPECT_EQ(p.Df()[1], 1e-5);
+    EXPECT_TRUE(std::isinf(p.Df()[2]));
+}
+
 TEST(ReadInputFile, MissingFileThrowsAndLeavesTheObjectUnchanged) {
     Probe p;
     EXPECT_EQ(MessageOf([&] { p.ReadInputFile("/nonexistent/dir/material.txt"); }),

@@ -7,16 +7,6 @@
 
 namespace {
 
-// A small record of one real pole and one pair, as the engine would store it.
-polerat_data* MakeRecord() {
-    auto* r = new polerat_data();
-    r->pole_re = {-3.0, -1.0, -1.0};
-    r->pole_im = {0.0, 2.0, -2.0};
-    r->b = {{6.0}, {2.0}, {3.0}};
-    r->c = {{1.0, 1.0, 0.0}};
-    r->d = {{2.5}};
-    return r;
-}
 
 void ExpectSameRecord(const polerat_data& a, const polerat_data& b) {
     EXPECT_EQ(a.pole_re, b.pole_re);
@@ -72,20 +62,20 @@ TEST(ModelerCopy, CopyOfLoadedObjectIsEqualAndIndependent) {
 
 TEST(ModelerCopy, CopiesTheRecordDeeplyAndSurvivesTheSource) {
     auto* source = new Probe();
-    source->InstallRecord(MakeRecord());
+    source->InstallRecord(ExampleRecord());
     Probe copy(*source);
     ASSERT_NE(copy.Record(), nullptr);
     EXPECT_NE(copy.Record(), source->Record());
     ExpectSameRecord(*copy.Record(), *source->Record());
     delete source;
-    const auto expected = MakeRecord();
+    const auto expected = ExampleRecord();
     ExpectSameRecord(*copy.Record(), *expected);
     delete expected;
 }
 
 TEST(ModelerCopy, AssigningAnObjectWithoutRecordReleasesTheTargetsRecord) {
     Probe target;
-    target.InstallRecord(MakeRecord());
+    target.InstallRecord(ExampleRecord());
     Probe empty;
     target = empty;
     EXPECT_EQ(target.Record(), nullptr);
@@ -93,10 +83,10 @@ TEST(ModelerCopy, AssigningAnObjectWithoutRecordReleasesTheTargetsRecord) {
 
 TEST(ModelerCopy, AssignmentReplacesRecordAndLists) {
     Probe target;
-    target.InstallRecord(MakeRecord());
+    target.InstallRecord(ExampleRecord());
     target.SetInputData(DataTable{{1, 2, 0}, {2, 2, 0}, {3, 2, 0}});
     Probe source;
-    auto* rec = MakeRecord();
+    auto* rec = ExampleRecord();
     rec->d = {{7.0}};
     source.InstallRecord(rec);
     target = source;
@@ -107,7 +97,7 @@ TEST(ModelerCopy, AssignmentReplacesRecordAndLists) {
 
 TEST(ModelerCopy, SelfAssignmentKeepsEverything) {
     Probe p;
-    p.InstallRecord(MakeRecord());
+    p.InstallRecord(ExampleRecord());
     p.SetInputData(DataTable{{1, 2, 0}, {2, 2, 0}, {3, 2, 0}});
     Probe& alias = p;
     p = alias;

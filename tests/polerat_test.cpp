@@ -502,6 +502,14 @@ TEST(PoleratErrors, BadInputIsRejectedWithASentenceNamingTheFault) {
     EXPECT_EQ(Rejection({1e9, 2e9, 2e9}, OnePort({4.0, 3.9, Cx(0.0, nan)})),
               "The sample at index 2 (2e+09 Hz) is not a finite number; the frequency 2e+09 Hz occurs more than "
               "once in the list.");
+    EXPECT_EQ(Rejection({1e9, 1e31, 3e9}, h),
+              "The frequency at index 1 (1e+31 Hz) lies outside the range a model can represent (1e-30 to 1e+30 "
+              "Hz, or 0).");
+    EXPECT_EQ(Rejection({1e-40, 2e9, 3e9}, h),
+              "The frequency at index 0 (1e-40 Hz) lies outside the range a model can represent (1e-30 to 1e+30 "
+              "Hz, or 0).");
+    EXPECT_EQ(Rejection(f, OnePort({4.0, Cx(1e300, -1e290), 3.8})),
+              "The sample at index 1 (2e+09 Hz) is too large to fit (magnitude 1e+300; at most 1e+100).");
     PoleratSamples ragged(2, std::vector<std::vector<Cx>>(1, {4.0, 3.9, 3.8}));
     EXPECT_EQ(Rejection(f, ragged), "The sample array must be square: row 0 holds 1 entries, not 2.");
 }

@@ -23,16 +23,6 @@ constexpr char kNotFitted[] = "Must call FitData() first.";
 // only by rounding; a few hundred ulps covers the longest records here.
 constexpr double kSameModel = 1e-13;
 
-// The three-state record: a real pole at -3 and the pair -1 +/- 2j.
-polerat_data* ExampleRecord() {
-    auto* r = new polerat_data();
-    r->pole_re = {-3.0, -1.0, -1.0};
-    r->pole_im = {0.0, 2.0, -2.0};
-    r->b = {{6.0}, {2.0}, {3.0}};
-    r->c = {{1.0, 1.0, 0.0}};
-    r->d = {{2.5}};
-    return r;
-}
 
 // Worked by hand from the record: 6/(s+3) from the real pole; the pair gives
 // c0((s+1) b0 + 2 b1) = 2s + 8 over (s+1)^2 + 4.

@@ -1,5 +1,7 @@
 // The single-point wideband model: its grid and its values.
 #include <cmath>
+#include <limits>
+#include <new>
 
 #include <gtest/gtest.h>
 
@@ -21,6 +23,17 @@ TEST(WidebandGrid, SampleCountsFollowTheAccumulatedExponent) {
         EXPECT_EQ(p.Df().size(), c.count);
         EXPECT_FALSE(p.DoHilbert()) << "switch goes off even with no samples";
     }
+}
+
+TEST(WidebandGrid, AnInfiniteHighestFrequencyFailsAtOnceAsMemoryExhaustionWould) {
+    Probe p;
+    EXPECT_THROW(p.SetInputData(4.0, 0.02, 1e9, HUGE_VAL, 0.0, 0.0), std::bad_alloc);
+    EXPECT_TRUE(p.Freq().empty());
+    EXPECT_TRUE(p.Dk().empty());
+    EXPECT_TRUE(p.Df().empty());
+    // The largest finite one still ends, five points a decade up to 1e308.
+    p.SetInputData(4.0, 0.02, 1e9, std::numeric_limits<double>::max(), 0.0, 0.0);
+    EXPECT_EQ(p.Freq().size(), 1542u);
 }
 
 TEST(WidebandGrid, EndPointsCarryTheRoundingOfRepeatedAddition) {
