@@ -248,13 +248,19 @@ in rad/s. Made by fit() or wideband().)")
             [debyeTerms](const Model& self) {
                 std::vector<double> delta, fr;
                 for (const matmodel::DebyeTerm& t : self.Report().debye) {
+                    if (t.conduction) continue;
                     delta.push_back(t.deltaEps);
                     fr.push_back(t.relaxationHz);
                 }
                 return debyeTerms(self.Report().epsInf, Array(delta), Array(fr));
             },
             "DebyeTerms(eps_inf, delta_eps, relaxation_hz): the real poles read as\n"
-            "eps_inf + sum delta_eps / (1 + j f / relaxation_hz), by relaxation frequency.")
+            "eps_inf + sum delta_eps / (1 + j f / relaxation_hz), by relaxation frequency;\n"
+            "a pole far below the band is dc conduction (see dc_conductivity).")
+        .def_property_readonly(
+            "dc_conductivity", [](const Model& self) { return self.Report().dcConductivity; },
+            "dc conductivity (S/m) carried by poles far below the band, acting as\n"
+            "sigma / (j 2 pi f e0); 0 when there is none.")
         .def_property_readonly(
             "max_error",
             [maxError](const Model& self) {

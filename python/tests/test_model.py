@@ -179,6 +179,11 @@ def test_wideband_keywords_reach_the_model():
     assert dc.evaluate(0.0)[0] == pytest.approx(4.3, rel=0.01)
     lossy = matmodel.wideband(4.0, 0.02, 1e9, 1e10, sigma=1e-4)
     assert lossy.to_dict()["model"]["dc_conductivity_s_per_m"] == pytest.approx(1e-4, rel=1e-3)
+    # Conduction is reported as a conductivity, not as a huge Debye term.
+    assert lossy.dc_conductivity == pytest.approx(1e-4, rel=1e-3)
+    assert dc.dc_conductivity == 0.0
+    assert lossy.order == len(lossy.debye_terms.delta_eps) + 1
+    assert lossy.debye_terms.delta_eps.max() < 1.0
     with pytest.raises(TypeError):
         matmodel.wideband(4.0, 0.02, 1e9, 1e10, 1e-4)
     with pytest.raises(TypeError):
