@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "fitting/polerat.h"
+#include "probe.h"
 
 namespace {
 
@@ -261,6 +262,33 @@ TEST(PoleratRecovery, DcConductionIsCarriedByAPoleFarBelowTheBand) {
     // The lowest pole sits far below 1 Hz and carries sigma/e0.
     EXPECT_LT(-fit.record->pole_re[0], 1e-3 * kTwoPi);
     EXPECT_NEAR(fit.record->c[0][0] * fit.record->b[0][0] / (sigma / e0), 1.0, 1e-3);
+}
+
+TEST(PoleratOrder, AutomaticOrderIsTheFewestThatMeetTheTarget) {
+    // A sparse datasheet table made causal, where relocation alone overshoots
+    // the order, and the smooth wideband model, where the error falls slowly.
+    Probe sheet;
+    sheet.SetInputData(DataTable{{1e9, 3.72, 0.0085}, {2e9, 3.70, 0.0088}, {5e9, 3.67, 0.0092},
+                                 {10e9, 3.65, 0.0095}, {15e9, 3.64, 0.0097}, {20e9, 3.63, 0.0099}});
+    sheet.DoHilbertReconstruction();
+    std::vector<Cx> causal;
+    for (std::size_t i = 0; i < sheet.Freq().size(); ++i)
+        causal.emplace_back(sheet.DkCausal()[i], -sheet.DkCausal()[i] * sheet.DfCausal()[i]);
+    const auto f = LogSpace(1e3, 1e11, 161);
+    std::vector<Cx> wide;
+    for (double x : f) wide.push_back(Wideband(x));
+
+    for (const auto& [freq, h] : {std::make_pair(sheet.Freq(), causal), std::make_pair(f, wide)}) {
+        Fit automatic;
+        FitWith(automatic, freq, OnePort(h));
+        ASSERT_LE(automatic.error, 1e-3);
+        Settings fewer;
+        fewer.fixedOrder = automatic.Order() - 1;
+        Fit below;
+        FitWith(below, freq, OnePort(h), fewer);
+        EXPECT_GT(below.error, 1e-3) << automatic.Order() - 1 << " poles would do for " << freq.size()
+                                     << " samples";
+    }
 }
 
 TEST(PoleratRecovery, SampleAtZeroHertzIsFittedByItsRealPart) {
