@@ -5,6 +5,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "modeler/MaterialModeler.h"
 
@@ -107,6 +108,17 @@ bool ReadDouble(const std::string& text, std::size_t& pos, double& value) {
     return true;
 }
 
+// Validates a (frequency, Dk, Df) sample, raises Df to its floor and appends
+// it, the three lists in their fixed order.
+void AppendLossTangentSample(std::vector<double>& freqs, std::vector<double>& dks, std::vector<double>& dfs,
+                             double freq, double dk, double df) {
+    Validate(freq, dk, df);
+    if (df < kDfFloor) df = kDfFloor;
+    freqs.push_back(freq);
+    dks.push_back(dk);
+    dfs.push_back(df);
+}
+
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
@@ -129,11 +141,7 @@ void MaterialModeler::ReadInputFile(const char* path) {
         if (!ReadDouble(text, pos, freq) || !ReadDouble(text, pos, dk) ||
             !ReadDouble(text, pos, df))
             return;
-        Validate(freq, dk, df);
-        if (df < kDfFloor) df = kDfFloor;
-        m_freq.push_back(freq);
-        m_dk.push_back(dk);
-        m_df.push_back(df);
+        AppendLossTangentSample(m_freq, m_dk, m_df, freq, dk, df);
     }
 }
 
@@ -143,12 +151,8 @@ void MaterialModeler::SetInputData(const DataTable& table) {
     for (const std::vector<double>& row : table) {
         const double freq = row.at(0);
         const double dk = row.at(1);
-        double df = row.at(2);
-        Validate(freq, dk, df);
-        if (df < kDfFloor) df = kDfFloor;
-        m_freq.push_back(freq);
-        m_dk.push_back(dk);
-        m_df.push_back(df);
+        const double df = row.at(2);
+        AppendLossTangentSample(m_freq, m_dk, m_df, freq, dk, df);
     }
 }
 
