@@ -32,6 +32,7 @@ struct Scalar {
     using I = std::uint64_t;
     static constexpr std::size_t kLanes = 1;
     static constexpr bool kHasExponentOps = false;
+    static constexpr bool kTableLog = kLog != ScalarLog::kStd;
 
     static D Set1(double a) { return a; }
     static D Load(const double* p) { return *p; }
@@ -66,11 +67,14 @@ struct Scalar {
     static I Set64(std::uint64_t a) { return a; }
     static I And64(I a, I b) { return a & b; }
     static I Or64(I a, I b) { return a | b; }
+    static I Sub64(I a, I b) { return a - b; }
     static I Shr52(I a) { return a >> 52; }
     template <unsigned kBits>
     static I Shr(I a) { return a >> kBits; }
     using LogTable = std::conditional_t<kLog == ScalarLog::kTable8, lanes::Table8, lanes::Table16>;
-    static D Lookup(const double* table, I index) {
+    using Table = const double*;
+    static Table LoadTable(const double* column) { return column; }
+    static D Lookup(Table table, I index) {
         return table[index & (kLog == ScalarLog::kTable8 ? 7 : 15)];
     }
     static void Transpose(D*) {}
@@ -80,14 +84,6 @@ struct Scalar {
             return std::log(x);
         else
             return lanes::Log<Scalar>(x);
-    }
-    static D LogOrDefer(D x, unsigned& fromStd) {
-        if constexpr (kLog == ScalarLog::kStd) {
-            fromStd = 0;
-            return std::log(x);
-        } else {
-            return lanes::LogOrDefer<Scalar>(x, fromStd);
-        }
     }
 };
 
@@ -172,11 +168,9 @@ void RunLanes(const LossSegments& s, std::vector<double>& r, SimdLevel level) {
         zeroSum[i] = std::isfinite(s.w[i]) &&
                      std::binary_search(finite.begin(), finite.end(), -s.w[i]);
 
-    std::vector<double> stdArgs(2 * kTile * kTile);
-    std::vector<std::uint32_t> stdAt(2 * kTile * kTile);
-    const LaneWork work{s.w.data(),   segments.data(), zeroSum.data(), samples.data(),
-                        n,            padded,          state.data(),   tiles.data(),
-                        stdArgs.data(), stdAt.data()};
+    std::vector<unsigned char> deferred(2 * kTile * kTile);
+    const LaneWork work{s.w.data(), segments.data(), zeroSum.data(), samples.data(), n,
+                        padded,     state.data(),    tiles.data(),   deferred.data()};
     switch (level) {
     case SimdLevel::kScalar:
         lanes::HilbertLanes<Scalar<ScalarLog::kStd>, 4>(work, out.data());

@@ -20,8 +20,10 @@
 #ifndef MATMODEL_MODELER_HILBERT_LANES_H
 #define MATMODEL_MODELER_HILBERT_LANES_H
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace matmodel::detail {
 
@@ -38,8 +40,7 @@ struct LaneWork {
     std::size_t padded;           // a multiple of kTile
     double* state;                // 3 * padded, zero: per sample the sum and the two last logarithms
     double* tiles;                // 4 * kTile * kTile
-    double* stdArgs;              // 2 * kTile * kTile: arguments left to std::log ...
-    std::uint32_t* stdAt;         // ... and where in the tiles their logarithms go
+    unsigned char* deferred;      // 2 * kTile * kTile: per vector of a tile, the lanes left to std::log
 };
 
 // One entry point per instruction set, each in its own source file.
@@ -66,103 +67,110 @@ constexpr double kInvPi = 0.3183098861837907;
 // log(x) with an error bound far below half an ulp, keeps the rounded result
 // where the exact value is clearly away from the midpoint between two doubles
 // (there the correctly rounded result is the only one std::log can return),
-// and calls std::log for the rest: about one lane in a hundred, plus zero,
+// and leaves the rest to std::log: about one lane in 150, plus zero,
 // negatives, infinity, NaN, subnormals and x below 8.
 //
-// For x = 2^k m, m in [1, 2), the top bits of m pick the middle c of one of
-// 2^b equal parts of [1, 2) and a one-term reduction r = m/c - 1:
-//     log(x) = k ln2 + log(c) + log1p(r),   log1p(r) = r + r^2 (-1/2 + r Q(r)),
-// Q being a Chebyshev fit of (log1p(r) - r + r^2/2) / r^3 over the range of r
-// (see the two tables below). ln 2 and log(c) are split into a part on the
-// 2^-42 grid and the rest, so that k ln2hi + log(c)hi is exact.
-// r = m invC - 1 is rounded once by a fused multiply-add, and log(c) stands
-// for -log(invC), invC being the double nearest 1/c. (Without fused
-// multiply-add the kernels call std::log lane by lane.)
+// For x = 2^k m, m in [1, 2), the top bits of m pick one of 2^b equal parts of
+// [1, 2) and, from a table, a number invC close to the reciprocal of the
+// part's middle:
+//     log(x) = k ln2 + L + log1p(r),   r = m invC - 1,   L = -log(invC),
+//     log1p(r) = r + r^2 (-1/2 + r Q(r)),
+// Q being a Chebyshev fit of (log1p(r) - r + r^2/2) / r^3 over the range of r.
+// Each invC was searched among the doubles within 1e-7 of 1/middle for one
+// whose L lies within 2^-64 of a multiple of 2^-42 (Gal's accurate tables):
+// the table holds that multiple, and the rest is left in the error bound. As
+// ln2's head kLn2Hi is a multiple of 2^-42 too, hi = k kLn2Hi + L is exact, and
+// only k kLn2Lo joins the polynomial's small tail. r is rounded once, by a
+// fused multiply-add. (Without fused multiply-add the kernels call std::log.)
+//
+// The rounding test. With s = r + tail (rounded) and y = hi + s (rounded),
+// yl = (hi - y) + s is exact (|hi| > 2 > |s|: Fast2Sum), so y + yl = hi + s,
+// which is within kError of log(x). If |yl| + kError is below half an ulp of y
+// less 2^-9 ulp, log(x) is more than 2^-9 ulp away from the midpoints on
+// either side of y, and std::log, within 0.5 + 2^-9 ulp of log(x), returns y.
 
-constexpr double kLn2Hi = 0x1.62e42fefa38p-1;
+constexpr double kLn2Hi = 0x1.62e42fefa38p-1;  // a multiple of 2^-42; k kLn2Hi is exact
 constexpr double kLn2Lo = 0x1.ef35793c7673p-45;
 // std::log (glibc) is within 0.5 + 2^-9 ulp of the exact value for x >= 8: a
 // few times the largest excess measured over millions of arguments near
 // midpoints. Lanes that close to a midpoint go to std::log.
 constexpr double kNearMidpoint = 1.0 - 0x1p-8;  // of half an ulp
 constexpr double kTableBottom = 8.0;
-constexpr double kTableTop = 0x1p1022;
 constexpr std::uint64_t kMantissaMask = 0x000fffffffffffffULL;
 constexpr std::uint64_t kExponentMask = 0x7ff0000000000000ULL;
 constexpr std::uint64_t kOneBits = 0x3ff0000000000000ULL;
 constexpr std::uint64_t kTwoTo52Bits = 0x4330000000000000ULL;  // or-ed into n < 2^52: 2^52 + n
 constexpr double kTwoTo52 = 4503599627370496.0;
 
-// Sixteen parts, |r| <= 1/33, degree-6 Q (fit error in log1p below 1.1e-18);
-// two registers of AVX-512 hold a column.
+// Sixteen parts, |r| <= 0.0304, degree-6 Q (fit error in log1p 1.1e-18); one
+// AVX-512 permute of two registers looks a column up.
 struct Table16 {
     static constexpr unsigned kShift = 48;  // x's bits shifted: the index in the low 4 bits
-    // A bound on the error of hi + s before its last rounding: approximation
-    // (1.1e-18), the rounding of r (1.7e-18) and of s (1.7e-18), and less.
+    // A bound on |hi + s - log(x)|: the rounding of r (1.8e-18) and of s
+    // (1.8e-18), the fit (1.1e-18), the rest of the polynomial's roundings
+    // (2e-19) and of the table (5e-20).
     static constexpr double kError = 6e-18;
     alignas(64) static constexpr double kInvC[16] = {
-        0x1.f07c1f07c1f08p-1, 0x1.d41d41d41d41dp-1, 0x1.bacf914c1bad0p-1, 0x1.a41a41a41a41ap-1,
-        0x1.8f9c18f9c18fap-1, 0x1.7d05f417d05f4p-1, 0x1.6c16c16c16c17p-1, 0x1.5c9882b931057p-1,
-        0x1.4e5e0a72f0539p-1, 0x1.4141414141414p-1, 0x1.3521cfb2b78c1p-1, 0x1.29e4129e4129ep-1,
-        0x1.1f7047dc11f70p-1, 0x1.15b1e5f75270dp-1, 0x1.0c9714fbcda3bp-1, 0x1.0410410410410p-1};
-    // -log(invC): on the 2^-42 grid, and the rest.
-    alignas(64) static constexpr double kLogCHi[16] = {
-        0x1.f829b0e780000p-6, 0x1.6f0d28ae58000p-4, 0x1.29552f8200000p-3, 0x1.9525a9cf46000p-3,
-        0x1.fb9186d5e4000p-3, 0x1.2e8e2bae12000p-2, 0x1.5d1bdbf581000p-2, 0x1.89a3386c14000p-2,
-        0x1.b44f77bcc9000p-2, 0x1.dd46a04c1c000p-2, 0x1.02552a5a5d000p-1, 0x1.154c3d2f4d800p-1,
-        0x1.2795e1289b000p-1, 0x1.393e0d3562800p-1, 0x1.4a4f85db04000p-1, 0x1.5ad404c35a000p-1};
-    alignas(64) static constexpr double kLogCLo[16] = {
-        0x1.97c267c7e09e4p-45,  -0x1.4b2241b664613p-44, -0x1.5bd67f4471dfcp-44,
-        -0x1.294937d9f158fp-44, -0x1.d6b2aab993c87p-47, -0x1.6791e99b72bd8p-45,
-        -0x1.8d97dc9c7c238p-44, 0x1.2d92d38c40882p-45,  -0x1.38068224aa2cep-47,
-        0x1.283fb989a9274p-44,  0x1.fe3d38d2bafddp-46,  -0x1.0af338662e34dp-44,
-        0x1.1b6b783f3db97p-45,  0x1.0cd8e221301b7p-44,  -0x1.4575d840b8591p-45,
-        -0x1.a509acaab41fcp-46};
+        0x1.f07c1b5cf1147p-1, 0x1.d41d3ff7246d6p-1, 0x1.bacf9335fcd49p-1, 0x1.a41a429665a02p-1,
+        0x1.8f9c19c07319bp-1, 0x1.7d05f6245467cp-1, 0x1.6c16c1b047af3p-1, 0x1.5c9884ea88915p-1,
+        0x1.4e5e0b71b19f2p-1, 0x1.4141441a7983ep-1, 0x1.3521d04a59184p-1, 0x1.29e40f3566a27p-1,
+        0x1.1f7044b3648c2p-1, 0x1.15b1e676230ep-1,  0x1.0c9717a00f726p-1, 0x1.041041eb40bccp-1};
+    // -log(kInvC), to the nearest multiple of 2^-42 (within 2^-64).
+    alignas(64) static constexpr double kLogC[16] = {
+        0x1.f82a29ec7p-6,   0x1.6f0d38fbd8p-4,  0x1.295526a84ep-3,  0x1.9525a53216p-3,
+        0x1.fb9182db96p-3,  0x1.2e8e262c6fp-2,  0x1.5d1bdb35b7p-2,  0x1.89a331fb23p-2,
+        0x1.b44f74b099p-2,  0x1.dd469737b9p-2,  0x1.0255295f398p-1, 0x1.154c430b85p-1,
+        0x1.2795e6c91p-1,   0x1.393e0c4b92p-1,  0x1.4a4f80d1e68p-1, 0x1.5ad402fc328p-1};
 
     // -1/2 + r Q(r)
     template <class V>
     static typename V::D Poly(typename V::D r) {
         using D = typename V::D;
-        D q = V::Fma(r, V::Set1(0.11125737138673407), V::Set1(-0.12516088393386643));
-        q = V::Fma(r, q, V::Set1(0.14285707567065423));
-        q = V::Fma(r, q, V::Set1(-0.16666659276294388));
-        q = V::Fma(r, q, V::Set1(0.20000000000771423));
-        q = V::Fma(r, q, V::Set1(-0.2500000000084855));
-        q = V::Fma(r, q, V::Set1(0.3333333333333333));
+        D q = V::Fma(r, V::Set1(0x1.c7b5c7b9c1a0ap-4), V::Set1(-0x1.0054555a7a0ebp-3));
+        q = V::Fma(r, q, V::Set1(0x1.24924020f13f6p-3));
+        q = V::Fma(r, q, V::Set1(-0x1.55554b6afd6d9p-3));
+        q = V::Fma(r, q, V::Set1(0x1.99999999dd6a9p-3));
+        q = V::Fma(r, q, V::Set1(-0x1.00000000254c5p-2));
+        q = V::Fma(r, q, V::Set1(0x1.5555555555555p-2));
         return V::Fma(r, q, V::Set1(-0.5));
     }
 };
 
-// Eight parts, |r| <= 1/17, degree-8 Q (fit error in log1p below 6e-19); two
-// AVX2 registers hold a column.
+// Eight parts, |r| <= 0.0589, degree-8 Q (fit error in log1p 6e-19); two
+// AVX2 permutes of one register each look a column up.
 struct Table8 {
     static constexpr unsigned kShift = 49;  // the index in the low 3 bits
-    // Approximation (0.6e-18), rounding of r (3.7e-18) and of s (3.5e-18), and less.
+    // Rounding of r (3.7e-18) and of s (3.5e-18), the fit (6e-19), the rest
+    // of the polynomial (7e-19) and the table (6e-20).
     static constexpr double kError = 1e-17;
     alignas(64) static constexpr double kInvC[8] = {
-        0x1.e1e1e1e1e1e1ep-1, 0x1.af286bca1af28p-1, 0x1.8618618618618p-1, 0x1.642c8590b2164p-1,
-        0x1.47ae147ae147bp-1, 0x1.2f684bda12f68p-1, 0x1.1a7b9611a7b96p-1, 0x1.0842108421084p-1};
-    alignas(64) static constexpr double kLogCHi[8] = {
-        0x1.f0a30c0118000p-5, 0x1.5ff3070a7a000p-3, 0x1.1675cababa000p-2, 0x1.739d7f6bbd000p-2,
-        0x1.c8ff7c79aa000p-2, 0x1.0be72e4252800p-1, 0x1.307d7334f1000p-1, 0x1.52a2d265bc800p-1};
-    alignas(64) static constexpr double kLogCLo[8] = {
-        -0x1.d579e83368e91p-45, -0x1.8546f183bebf2p-44, 0x1.83c0e731f55c4p-44,
-        0x1.c7389314feb50p-52,  -0x1.77acf689f8434p-44, 0x1.419b4c4bdd99fp-44,
-        0x1.7c7f6b2143eadp-46,  -0x1.2a68c41ba8752p-44};
+        0x1.e1e1e1b115119p-1, 0x1.af286db20a5edp-1, 0x1.861861648b92ap-1, 0x1.642c84d8fcdefp-1,
+        0x1.47ae15ea292a7p-1, 0x1.2f684e78ac40ap-1, 0x1.1a7b95e2e893dp-1, 0x1.08420ff8dee4ap-1};
+    alignas(64) static constexpr double kLogC[8] = {
+        0x1.f0a30f3ebp-5,   0x1.5ff2fdfcc8p-3,  0x1.1675cb12ccp-2, 0x1.739d817be6p-2,
+        0x1.c8ff77fde9p-2,  0x1.0be729d6bp-1,   0x1.307d7389ab8p-1, 0x1.52a2d3738c8p-1};
 
     template <class V>
     static typename V::D Poly(typename V::D r) {
         using D = typename V::D;
-        D q = V::Fma(r, V::Set1(0.09151079822817348), V::Set1(-0.1006518172944716));
-        q = V::Fma(r, q, V::Set1(0.1111095470598457));
-        q = V::Fma(r, q, V::Set1(-0.12499830572145083));
-        q = V::Fma(r, q, V::Set1(0.1428571443616759));
-        q = V::Fma(r, q, V::Set1(-0.16666666829646046));
-        q = V::Fma(r, q, V::Set1(0.19999999999960938));
-        q = V::Fma(r, q, V::Set1(-0.24999999999957687));
-        q = V::Fma(r, q, V::Set1(0.3333333333333333));
+        D q = V::Fma(r, V::Set1(0x1.76d3e6c322184p-4), V::Set1(-0x1.9c44f1b68465fp-4));
+        q = V::Fma(r, q, V::Set1(0x1.c71ace18f6814p-4));
+        q = V::Fma(r, q, V::Set1(-0x1.fffe39603fe0cp-4));
+        q = V::Fma(r, q, V::Set1(0x1.249249583c6e4p-3));
+        q = V::Fma(r, q, V::Set1(-0x1.5555558d4ca0fp-3));
+        q = V::Fma(r, q, V::Set1(0x1.99999999962abp-3));
+        q = V::Fma(r, q, V::Set1(-0x1.fffffffffc47fp-3));
+        q = V::Fma(r, q, V::Set1(0x1.5555555555555p-2));
         return V::Fma(r, q, V::Set1(-0.5));
     }
+};
+
+// The two table columns in the form V looks them up from; loaded once per tile.
+template <class V>
+struct LogTables {
+    using T = typename V::LogTable;
+    typename V::Table invC = V::LoadTable(T::kInvC);
+    typename V::Table logC = V::LoadTable(T::kLogC);
 };
 
 // std::log lane by lane: the logarithm of the levels without fused multiply-add.
@@ -186,40 +194,37 @@ typename V::D WithStdLog(typename V::D x, typename V::D y, unsigned fromStd) {
 }
 
 // log(x) for the lanes it can round with certainty; the lanes left to
-// std::log are returned in `fromStd`, their values undefined.
+// std::log are returned in `fromStd`, their values undefined. x >= 0.
 template <class V>
-inline typename V::D LogOrDefer(typename V::D x, unsigned& fromStd) {
+inline typename V::D LogOrDefer(typename V::D x, const LogTables<V>& tables, unsigned& fromStd) {
     using D = typename V::D;
+    using T = typename V::LogTable;
     const auto bits = V::Bits(x);
     D k, m;
     if constexpr (V::kHasExponentOps) {
         k = V::Exponent(x);
         m = V::Mantissa(x);
     } else {
-        // For a negative x the sign lands in k; such lanes are not kept anyway.
         k = V::Sub(V::FromBits(V::Or64(V::Shr52(bits), V::Set64(kTwoTo52Bits))),
                    V::Set1(kTwoTo52 + 1023.0));
         m = V::FromBits(V::Or64(V::And64(bits, V::Set64(kMantissaMask)), V::Set64(kOneBits)));
     }
-    using T = typename V::LogTable;
     const auto index = V::template Shr<T::kShift>(bits);
-    const D invC = V::Lookup(T::kInvC, index);
-    const D logCHi = V::Lookup(T::kLogCHi, index);
-    const D r = V::Fma(m, invC, V::Set1(-1.0));
-    const D lo = V::Fma(k, V::Set1(kLn2Lo), V::Lookup(T::kLogCLo, index));
-    const D hi = V::Fma(k, V::Set1(kLn2Hi), logCHi);  // exact
-    const D p = V::Mul(V::Mul(r, r), T::template Poly<V>(r));
-    const D s = V::Add(r, V::Add(p, lo));
+    const D r = V::Fma(m, V::Lookup(tables.invC, index), V::Set1(-1.0));
+    const D hi = V::Fma(k, V::Set1(kLn2Hi), V::Lookup(tables.logC, index));  // exact
+    const D tail = V::Fma(V::Mul(r, r), T::template Poly<V>(r), V::Mul(k, V::Set1(kLn2Lo)));
+    const D s = V::Add(r, tail);
     const D y = V::Add(hi, s);
-    // y + e = hi + s exactly (|hi| > 2 > |s|). The exact logarithm is within
-    // T::kError of that; keep y if it is clearly closer than half an ulp.
-    const D e = V::Add(V::Sub(hi, y), s);
-    // Half an ulp of y is 2^-53 times y with its mantissa cleared.
-    const D limit = V::Fma(V::FromBits(V::And64(V::Bits(y), V::Set64(kExponentMask))),
-                           V::Set1(0x1p-53 * kNearMidpoint), V::Set1(-T::kError));
-    // Ordered compares: NaN fails.
-    const auto keep = V::And(V::And(V::Ge(x, V::Set1(kTableBottom)), V::Lt(x, V::Set1(kTableTop))),
-                             V::Lt(V::Abs(e), limit));
+    const D yl = V::Add(V::Sub(hi, y), s);  // y + yl = hi + s exactly
+    // Half an ulp of y is 2^-53 times y with its mantissa cleared; y's
+    // predecessor is taken so that at a power of two the finer spacing below
+    // counts.
+    const D below = V::FromBits(V::And64(V::Sub64(V::Bits(y), V::Set64(1)), V::Set64(kExponentMask)));
+    const D limit = V::Fma(below, V::Set1(0x1p-53 * kNearMidpoint), V::Set1(-T::kError));
+    // Ordered compares: NaN fails. Beyond the top of the range the exponent
+    // (or y, for infinity) fails the test.
+    auto keep = V::And(V::Ge(x, V::Set1(kTableBottom)), V::Lt(V::Abs(yl), limit));
+    if constexpr (!V::kHasExponentOps) keep = V::And(keep, V::Lt(k, V::Set1(1024.0)));
     fromStd = ~V::MaskBits(keep) & ((1u << V::kLanes) - 1u);
     return y;
 }
@@ -227,9 +232,27 @@ inline typename V::D LogOrDefer(typename V::D x, unsigned& fromStd) {
 template <class V>
 inline typename V::D Log(typename V::D x) {
     unsigned fromStd;
-    const typename V::D y = LogOrDefer<V>(x, fromStd);
+    const LogTables<V> tables;
+    const typename V::D y = LogOrDefer<V>(x, tables, fromStd);
     return fromStd == 0 ? y : WithStdLog<V>(x, y, fromStd);
 }
+
+// The logarithm FillTile applies: the table logarithm with its deferred
+// lanes, or (levels without fused multiply-add) std::log, none deferred.
+template <class V, bool = V::kTableLog>
+struct TileLog {
+    LogTables<V> tables;
+    typename V::D operator()(typename V::D x, unsigned& fromStd) const {
+        return LogOrDefer<V>(x, tables, fromStd);
+    }
+};
+template <class V>
+struct TileLog<V, false> {
+    typename V::D operator()(typename V::D x, unsigned& fromStd) const {
+        fromStd = 0;
+        return V::Log(x);
+    }
+};
 
 // --- The kernel -------------------------------------------------------------
 
@@ -274,52 +297,53 @@ inline void Segment(const LaneWork& work, std::size_t i, const typename V::D* wk
 
 // Rows b of the tiles: ln|w_b + w_a| (lpTile) and ln|w_a - w_b| (lmTile, right
 // after lpTile) for the samples a of the block at a0 (columns) and the points
-// b of the block at b0. Lanes left to std::log are listed while the tile is
-// filled and done after, keeping the calls out of the vector loop.
-template <class V>
-std::size_t Defer(typename V::D x, std::size_t at, unsigned lanes, double* args,
-                  std::uint32_t* where, std::size_t count) {
-    double xs[V::kLanes];
-    V::Store(xs, x);
-    for (std::size_t j = 0; j < V::kLanes; ++j)
-        if ((lanes >> j) & 1u) {
-            args[count] = xs[j];
-            where[count] = static_cast<std::uint32_t>(at + j);
-            ++count;
-        }
-    return count;
-}
-
+// b of the block at b0. The vector loop only records which lanes it left to
+// std::log, one byte of lane bits per vector; a branch there would mispredict
+// on about one vector in twenty and throw away a logarithm's worth of work in
+// flight each time. The few lanes are redone after the loop.
 template <class V>
 void FillTile(const LaneWork& work, std::size_t a0, std::size_t b0, double* lpTile) {
     using D = typename V::D;
+    constexpr std::size_t kVectors = 2 * kTile * kTile / V::kLanes;
     // Locals: the stores below could alias anything reached through `work`.
     const double* const wa = work.samples + a0;
     const double* const wb = work.samples + b0;
-    double* const args = work.stdArgs;
-    std::uint32_t* const where = work.stdAt;
-    std::size_t count = 0;
+    unsigned char* const deferred = work.deferred;
+    const TileLog<V> log;
+    unsigned any = 0;
+    std::size_t v = 0;
     for (std::size_t b = 0; b < kTile; ++b) {
         const D point = V::Set1(wb[b]);
-        for (std::size_t a = 0; a < kTile; a += V::kLanes) {
-            const std::size_t at = b * kTile + a;
-            const D x = V::Abs(V::Add(point, V::Load(wa + a)));
+        for (std::size_t a = 0; a < kTile; a += V::kLanes, ++v) {
             unsigned lanes;
-            V::Store(lpTile + at, V::LogOrDefer(x, lanes));
-            if (lanes != 0) count = Defer<V>(x, at, lanes, args, where, count);
+            V::Store(lpTile + v * V::kLanes, log(V::Abs(V::Add(point, V::Load(wa + a))), lanes));
+            deferred[v] = static_cast<unsigned char>(lanes);
+            any |= lanes;
         }
     }
     for (std::size_t b = 0; b < kTile; ++b) {
         const D point = V::Set1(wb[b]);
-        for (std::size_t a = 0; a < kTile; a += V::kLanes) {
-            const std::size_t at = kTile * kTile + b * kTile + a;
-            const D x = V::Abs(V::Sub(V::Load(wa + a), point));
+        for (std::size_t a = 0; a < kTile; a += V::kLanes, ++v) {
             unsigned lanes;
-            V::Store(lpTile + at, V::LogOrDefer(x, lanes));
-            if (lanes != 0) count = Defer<V>(x, at, lanes, args, where, count);
+            V::Store(lpTile + v * V::kLanes, log(V::Abs(V::Sub(V::Load(wa + a), point)), lanes));
+            deferred[v] = static_cast<unsigned char>(lanes);
+            any |= lanes;
         }
     }
-    for (std::size_t i = 0; i < count; ++i) lpTile[where[i]] = StdLogOutOfLine(args[i]);
+    if (any == 0) return;
+    // Eight vectors' bytes at a time; bit i of a word is lane i % 8 of vector i / 8.
+    for (std::size_t word = 0; word < kVectors / 8; ++word) {
+        std::uint64_t bits;
+        std::memcpy(&bits, deferred + 8 * word, sizeof bits);
+        while (bits != 0) {
+            const unsigned i = static_cast<unsigned>(__builtin_ctzll(bits));
+            bits &= bits - 1;
+            const std::size_t at = (8 * word + i / 8) * V::kLanes + i % 8;
+            const std::size_t b = (at / kTile) % kTile, a = at % kTile;
+            const double x = at < kTile * kTile ? std::fabs(wb[b] + wa[a]) : std::fabs(wa[a] - wb[b]);
+            lpTile[at] = StdLogOutOfLine(x);
+        }
+    }
 }
 
 template <class V>
