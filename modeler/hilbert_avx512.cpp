@@ -59,7 +59,7 @@ struct Avx512 {
     // as the bit manipulation of the other levels.
     static D Exponent(D x) { return _mm512_maskz_getexp_pd(0xff, x); }
     static D Mantissa(D x) {
-        return _mm512_maskz_getmant_pd(0xff, x, _MM_MANT_NORM_1_2, _MM_MANT_SIGN_src);
+        return _mm512_maskz_getmant_pd(0xff, x, _MM_MANT_NORM_1_2, _MM_MANT_SIGN_zero);
     }
     // Sixteen entries fit two registers; the permute reads the low four bits.
     using LogTable = lanes::Table16;

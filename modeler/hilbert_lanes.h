@@ -24,6 +24,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 namespace matmodel::detail {
 
@@ -41,6 +42,12 @@ struct LaneWork {
     double* state;                // 3 * padded, zero: per sample the sum and the two last logarithms
     double* tiles;                // 4 * kTile * kTile
     unsigned char* deferred;      // 2 * kTile * kTile: per vector of a tile, the lanes left to std::log
+    const struct BlockRange* blocks;  // padded / kTile: the least and greatest sample of each block
+};
+
+/// The least and greatest sample frequency of a block; NaN if any is NaN.
+struct BlockRange {
+    double lo, hi;
 };
 
 // One entry point per instruction set, each in its own source file.
@@ -194,8 +201,11 @@ typename V::D WithStdLog(typename V::D x, typename V::D y, unsigned fromStd) {
 }
 
 // log(x) for the lanes it can round with certainty; the lanes left to
-// std::log are returned in `fromStd`, their values undefined. x >= 0.
-template <class V>
+// std::log are returned in `fromStd`, their values undefined. kAbsolute: the
+// logarithm of |x| is wanted (the exponent and mantissa instructions ignore
+// the sign; the other levels must be given |x|). kInRange: every lane is
+// known to be finite and at least 8, so the range is not tested.
+template <class V, bool kAbsolute = false, bool kInRange = false>
 inline typename V::D LogOrDefer(typename V::D x, const LogTables<V>& tables, unsigned& fromStd) {
     using D = typename V::D;
     using T = typename V::LogTable;
@@ -221,10 +231,15 @@ inline typename V::D LogOrDefer(typename V::D x, const LogTables<V>& tables, uns
     // counts.
     const D below = V::FromBits(V::And64(V::Sub64(V::Bits(y), V::Set64(1)), V::Set64(kExponentMask)));
     const D limit = V::Fma(below, V::Set1(0x1p-53 * kNearMidpoint), V::Set1(-T::kError));
-    // Ordered compares: NaN fails. Beyond the top of the range the exponent
-    // (or y, for infinity) fails the test.
-    auto keep = V::And(V::Ge(x, V::Set1(kTableBottom)), V::Lt(V::Abs(yl), limit));
-    if constexpr (!V::kHasExponentOps) keep = V::And(keep, V::Lt(k, V::Set1(1024.0)));
+    auto keep = V::Lt(V::Abs(yl), limit);
+    if constexpr (!kInRange) {
+        // Ordered compares: NaN fails. Infinity fails through yl (NaN) where
+        // the exponent comes from its instruction, through k elsewhere.
+        if constexpr (V::kHasExponentOps)
+            keep = V::And(V::Ge(kAbsolute ? k : x, V::Set1(kAbsolute ? 3.0 : kTableBottom)), keep);
+        else
+            keep = V::And(V::And(V::Ge(x, V::Set1(kTableBottom)), V::Lt(k, V::Set1(1024.0))), keep);
+    }
     fromStd = ~V::MaskBits(keep) & ((1u << V::kLanes) - 1u);
     return y;
 }
@@ -237,18 +252,23 @@ inline typename V::D Log(typename V::D x) {
     return fromStd == 0 ? y : WithStdLog<V>(x, y, fromStd);
 }
 
-// The logarithm FillTile applies: the table logarithm with its deferred
-// lanes, or (levels without fused multiply-add) std::log, none deferred.
+// The logarithm FillTile applies, of |x|: the table logarithm with its
+// deferred lanes, or (levels without fused multiply-add) std::log, none
+// deferred.
 template <class V, bool = V::kTableLog>
 struct TileLog {
+    static typename V::D Arg(typename V::D x) { return V::kHasExponentOps ? x : V::Abs(x); }
     LogTables<V> tables;
-    typename V::D operator()(typename V::D x, unsigned& fromStd) const {
-        return LogOrDefer<V>(x, tables, fromStd);
+    template <bool kInRange>
+    typename V::D Of(typename V::D x, unsigned& fromStd) const {
+        return LogOrDefer<V, true, kInRange>(x, tables, fromStd);
     }
 };
 template <class V>
 struct TileLog<V, false> {
-    typename V::D operator()(typename V::D x, unsigned& fromStd) const {
+    static typename V::D Arg(typename V::D x) { return V::Abs(x); }
+    template <bool>
+    typename V::D Of(typename V::D x, unsigned& fromStd) const {
         fromStd = 0;
         return V::Log(x);
     }
@@ -301,7 +321,8 @@ inline void Segment(const LaneWork& work, std::size_t i, const typename V::D* wk
 // std::log, one byte of lane bits per vector; a branch there would mispredict
 // on about one vector in twenty and throw away a logarithm's worth of work in
 // flight each time. The few lanes are redone after the loop.
-template <class V>
+// kInRange: every |w_b +- w_a| of the tile is known to be finite and >= 8.
+template <class V, bool kInRange>
 void FillTile(const LaneWork& work, std::size_t a0, std::size_t b0, double* lpTile) {
     using D = typename V::D;
     constexpr std::size_t kVectors = 2 * kTile * kTile / V::kLanes;
@@ -316,7 +337,7 @@ void FillTile(const LaneWork& work, std::size_t a0, std::size_t b0, double* lpTi
         const D point = V::Set1(wb[b]);
         for (std::size_t a = 0; a < kTile; a += V::kLanes, ++v) {
             unsigned lanes;
-            V::Store(lpTile + v * V::kLanes, log(V::Abs(V::Add(point, V::Load(wa + a))), lanes));
+            V::Store(lpTile + v * V::kLanes, log.template Of<kInRange>(log.Arg(V::Add(point, V::Load(wa + a))), lanes));
             deferred[v] = static_cast<unsigned char>(lanes);
             any |= lanes;
         }
@@ -325,7 +346,7 @@ void FillTile(const LaneWork& work, std::size_t a0, std::size_t b0, double* lpTi
         const D point = V::Set1(wb[b]);
         for (std::size_t a = 0; a < kTile; a += V::kLanes, ++v) {
             unsigned lanes;
-            V::Store(lpTile + v * V::kLanes, log(V::Abs(V::Sub(V::Load(wa + a), point)), lanes));
+            V::Store(lpTile + v * V::kLanes, log.template Of<kInRange>(log.Arg(V::Sub(V::Load(wa + a), point)), lanes));
             deferred[v] = static_cast<unsigned char>(lanes);
             any |= lanes;
         }
@@ -420,6 +441,18 @@ void Finish(const LaneWork& work, std::size_t x0, double* r) {
     }
 }
 
+// Whether every |w_b +- w_a| of blocks a and b is finite and at least 8, from
+// the blocks' ranges (rounding is monotonic, so the bounds hold for the
+// rounded sums and differences too).
+inline bool InRange(const LaneWork& work, std::size_t a, std::size_t b) {
+    const BlockRange& A = work.blocks[a];
+    const BlockRange& B = work.blocks[b];
+    if (!(A.lo >= 0.0 && B.lo >= 0.0 && A.lo + B.lo >= kTableBottom &&
+          A.hi + B.hi <= std::numeric_limits<double>::max()))
+        return false;
+    return B.lo - A.hi >= kTableBottom || A.lo - B.hi >= kTableBottom;
+}
+
 // r for every sample; r has room for work.padded values.
 template <class V, std::size_t U>
 void HilbertLanes(const LaneWork& work, double* r) {
@@ -433,7 +466,10 @@ void HilbertLanes(const LaneWork& work, double* r) {
         for (std::size_t b = a; b < blocks; ++b) {
             const std::size_t b0 = b * kTile;
             const std::size_t b1 = b0 + kTile < work.n ? b0 + kTile : work.n;
-            FillTile<V>(work, a0, b0, lp);
+            if (InRange(work, a, b))
+                FillTile<V, true>(work, a0, b0, lp);
+            else
+                FillTile<V, false>(work, a0, b0, lp);
             // Points k and k + 1 are where sample k's index tests fire.
             if (b <= a + 1)
                 Sweep<V, U, true>(work, a0, b0, b1, lp, lm);
