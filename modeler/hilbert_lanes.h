@@ -129,17 +129,16 @@ struct Table16 {
         0x1.b44f74b099p-2,  0x1.dd469737b9p-2,  0x1.0255295f398p-1, 0x1.154c430b85p-1,
         0x1.2795e6c91p-1,   0x1.393e0c4b92p-1,  0x1.4a4f80d1e68p-1, 0x1.5ad402fc328p-1};
 
-    // -1/2 + r Q(r)
+    // -1/2 + r Q(r), by Estrin's scheme (short dependency chains); r2 = r r.
     template <class V>
-    static typename V::D Poly(typename V::D r) {
-        using D = typename V::D;
-        D q = V::Fma(r, V::Set1(0x1.c7b5c7b9c1a0ap-4), V::Set1(-0x1.0054555a7a0ebp-3));
-        q = V::Fma(r, q, V::Set1(0x1.24924020f13f6p-3));
-        q = V::Fma(r, q, V::Set1(-0x1.55554b6afd6d9p-3));
-        q = V::Fma(r, q, V::Set1(0x1.99999999dd6a9p-3));
-        q = V::Fma(r, q, V::Set1(-0x1.00000000254c5p-2));
-        q = V::Fma(r, q, V::Set1(0x1.5555555555555p-2));
-        return V::Fma(r, q, V::Set1(-0.5));
+    static typename V::D Poly(typename V::D r, typename V::D r2) {
+        const auto p01 = V::Fma(r, V::Set1(0x1.5555555555555p-2), V::Set1(-0.5));
+        const auto p23 = V::Fma(r, V::Set1(0x1.99999999dd6a9p-3), V::Set1(-0x1.00000000254c5p-2));
+        const auto p45 = V::Fma(r, V::Set1(0x1.24924020f13f6p-3), V::Set1(-0x1.55554b6afd6d9p-3));
+        const auto p67 = V::Fma(r, V::Set1(0x1.c7b5c7b9c1a0ap-4), V::Set1(-0x1.0054555a7a0ebp-3));
+        const auto p0123 = V::Fma(r2, p23, p01);
+        const auto p4567 = V::Fma(r2, p67, p45);
+        return V::Fma(V::Mul(r2, r2), p4567, p0123);
     }
 };
 
@@ -158,17 +157,16 @@ struct Table8 {
         0x1.c8ff77fde9p-2,  0x1.0be729d6bp-1,   0x1.307d7389ab8p-1, 0x1.52a2d3738c8p-1};
 
     template <class V>
-    static typename V::D Poly(typename V::D r) {
-        using D = typename V::D;
-        D q = V::Fma(r, V::Set1(0x1.76d3e6c322184p-4), V::Set1(-0x1.9c44f1b68465fp-4));
-        q = V::Fma(r, q, V::Set1(0x1.c71ace18f6814p-4));
-        q = V::Fma(r, q, V::Set1(-0x1.fffe39603fe0cp-4));
-        q = V::Fma(r, q, V::Set1(0x1.249249583c6e4p-3));
-        q = V::Fma(r, q, V::Set1(-0x1.5555558d4ca0fp-3));
-        q = V::Fma(r, q, V::Set1(0x1.99999999962abp-3));
-        q = V::Fma(r, q, V::Set1(-0x1.fffffffffc47fp-3));
-        q = V::Fma(r, q, V::Set1(0x1.5555555555555p-2));
-        return V::Fma(r, q, V::Set1(-0.5));
+    static typename V::D Poly(typename V::D r, typename V::D r2) {
+        const auto p01 = V::Fma(r, V::Set1(0x1.5555555555555p-2), V::Set1(-0.5));
+        const auto p23 = V::Fma(r, V::Set1(0x1.99999999962abp-3), V::Set1(-0x1.fffffffffc47fp-3));
+        const auto p45 = V::Fma(r, V::Set1(0x1.249249583c6e4p-3), V::Set1(-0x1.5555558d4ca0fp-3));
+        const auto p67 = V::Fma(r, V::Set1(0x1.c71ace18f6814p-4), V::Set1(-0x1.fffe39603fe0cp-4));
+        const auto p89 = V::Fma(r, V::Set1(0x1.76d3e6c322184p-4), V::Set1(-0x1.9c44f1b68465fp-4));
+        const auto r4 = V::Mul(r2, r2);
+        const auto p0123 = V::Fma(r2, p23, p01);
+        const auto p4567 = V::Fma(r2, p67, p45);
+        return V::Fma(V::Mul(r4, r4), p89, V::Fma(r4, p4567, p0123));
     }
 };
 
@@ -222,7 +220,8 @@ inline typename V::D LogOrDefer(typename V::D x, const LogTables<V>& tables, uns
     const auto index = V::template Shr<T::kShift>(bits);
     const D r = V::Fma(m, V::Lookup(tables.invC, index), V::Set1(-1.0));
     const D hi = V::Fma(k, V::Set1(kLn2Hi), V::Lookup(tables.logC, index));  // exact
-    const D tail = V::Fma(V::Mul(r, r), T::template Poly<V>(r), V::Mul(k, V::Set1(kLn2Lo)));
+    const D r2 = V::Mul(r, r);
+    const D tail = V::Fma(r2, T::template Poly<V>(r, r2), V::Mul(k, V::Set1(kLn2Lo)));
     const D s = V::Add(r, tail);
     const D y = V::Add(hi, s);
     const D yl = V::Add(V::Sub(hi, y), s);  // y + yl = hi + s exactly
