@@ -117,6 +117,7 @@ struct Table16 {
     // (1.8e-18), the fit (1.1e-18), the rest of the polynomial's roundings
     // (2e-19) and of the table (5e-20).
     static constexpr double kError = 6e-18;
+    static constexpr double kSpan = 0x1p-5;  // above |s| = |r + tail| (0.0308)
     alignas(64) static constexpr double kInvC[16] = {
         0x1.f07c1b5cf1147p-1, 0x1.d41d3ff7246d6p-1, 0x1.bacf9335fcd49p-1, 0x1.a41a429665a02p-1,
         0x1.8f9c19c07319bp-1, 0x1.7d05f6245467cp-1, 0x1.6c16c1b047af3p-1, 0x1.5c9884ea88915p-1,
@@ -149,6 +150,7 @@ struct Table8 {
     // Rounding of r (3.7e-18) and of s (3.5e-18), the fit (6e-19), the rest
     // of the polynomial (7e-19) and the table (6e-20).
     static constexpr double kError = 1e-17;
+    static constexpr double kSpan = 0x1p-4;  // above |s| = |r + tail| (0.0607)
     alignas(64) static constexpr double kInvC[8] = {
         0x1.e1e1e1b115119p-1, 0x1.af286db20a5edp-1, 0x1.861861648b92ap-1, 0x1.642c84d8fcdefp-1,
         0x1.47ae15ea292a7p-1, 0x1.2f684e78ac40ap-1, 0x1.1a7b95e2e893dp-1, 0x1.08420ff8dee4ap-1};
@@ -225,11 +227,13 @@ inline typename V::D LogOrDefer(typename V::D x, const LogTables<V>& tables, uns
     const D s = V::Add(r, tail);
     const D y = V::Add(hi, s);
     const D yl = V::Add(V::Sub(hi, y), s);  // y + yl = hi + s exactly
-    // Half an ulp of y is 2^-53 times y with its mantissa cleared; y's
-    // predecessor is taken so that at a power of two the finer spacing below
-    // counts.
-    const D below = V::FromBits(V::And64(V::Sub64(V::Bits(y), V::Set64(1)), V::Set64(kExponentMask)));
-    const D limit = V::Fma(below, V::Set1(0x1p-53 * kNearMidpoint), V::Set1(-T::kError));
+    // Half an ulp of y is 2^-53 times y with its mantissa cleared. It is
+    // taken from hi - T::kSpan instead, never above y (|s| < T::kSpan), so
+    // that it is ready before y: no worse than y's own but at the bottom of a
+    // binade, and there it is the finer spacing below a power of two that
+    // counts anyway.
+    const D floor = V::FromBits(V::And64(V::Bits(V::Sub(hi, V::Set1(T::kSpan))), V::Set64(kExponentMask)));
+    const D limit = V::Fma(floor, V::Set1(0x1p-53 * kNearMidpoint), V::Set1(-T::kError));
     auto keep = V::Lt(V::Abs(yl), limit);
     if constexpr (!kInRange) {
         // Ordered compares: NaN fails. Infinity fails through yl (NaN) where
