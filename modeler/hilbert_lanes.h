@@ -200,23 +200,37 @@ typename V::D WithStdLog(typename V::D x, typename V::D y, unsigned fromStd) {
     return V::Load(ys);
 }
 
+// What a caller knows of the logarithm's arguments. kAny: nothing. kTable:
+// finite and at least 8, so the range is not tested. kOneBinade: that, and
+// all have the same binary exponent k and all logarithms lie inside one
+// binade, so k and the rounding test's limit are constants.
+enum class ArgRange { kAny, kTable, kOneBinade };
+
+// k and the limit for kOneBinade.
+template <class V>
+struct BinadeConstants {
+    typename V::D k, limit;
+};
+
 // log(x) for the lanes it can round with certainty; the lanes left to
 // std::log are returned in `fromStd`, their values undefined. kAbsolute: the
 // logarithm of |x| is wanted (the exponent and mantissa instructions ignore
-// the sign; the other levels must be given |x|). kInRange: every lane is
-// known to be finite and at least 8, so the range is not tested.
-template <class V, bool kAbsolute = false, bool kInRange = false>
-inline typename V::D LogOrDefer(typename V::D x, const LogTables<V>& tables, unsigned& fromStd) {
+// the sign; the other levels must be given |x|).
+template <class V, bool kAbsolute = false, ArgRange kRange = ArgRange::kAny>
+inline typename V::D LogOrDefer(typename V::D x, const LogTables<V>& tables, unsigned& fromStd,
+                                const BinadeConstants<V>* binade = nullptr) {
     using D = typename V::D;
     using T = typename V::LogTable;
+    constexpr bool kOneBinade = kRange == ArgRange::kOneBinade;
     const auto bits = V::Bits(x);
     D k, m;
     if constexpr (V::kHasExponentOps) {
-        k = V::Exponent(x);
+        k = kOneBinade ? binade->k : V::Exponent(x);
         m = V::Mantissa(x);
     } else {
-        k = V::Sub(V::FromBits(V::Or64(V::Shr52(bits), V::Set64(kTwoTo52Bits))),
-                   V::Set1(kTwoTo52 + 1023.0));
+        k = kOneBinade ? binade->k
+                       : V::Sub(V::FromBits(V::Or64(V::Shr52(bits), V::Set64(kTwoTo52Bits))),
+                                V::Set1(kTwoTo52 + 1023.0));
         m = V::FromBits(V::Or64(V::And64(bits, V::Set64(kMantissaMask)), V::Set64(kOneBits)));
     }
     const auto index = V::template Shr<T::kShift>(bits);
@@ -227,15 +241,21 @@ inline typename V::D LogOrDefer(typename V::D x, const LogTables<V>& tables, uns
     const D s = V::Add(r, tail);
     const D y = V::Add(hi, s);
     const D yl = V::Add(V::Sub(hi, y), s);  // y + yl = hi + s exactly
-    // Half an ulp of y is 2^-53 times y with its mantissa cleared. It is
-    // taken from hi - T::kSpan instead, never above y (|s| < T::kSpan), so
-    // that it is ready before y: no worse than y's own but at the bottom of a
-    // binade, and there it is the finer spacing below a power of two that
-    // counts anyway.
-    const D floor = V::FromBits(V::And64(V::Bits(V::Sub(hi, V::Set1(T::kSpan))), V::Set64(kExponentMask)));
-    const D limit = V::Fma(floor, V::Set1(0x1p-53 * kNearMidpoint), V::Set1(-T::kError));
+    D limit;
+    if constexpr (kOneBinade) {
+        limit = binade->limit;
+    } else {
+        // Half an ulp of y is 2^-53 times y with its mantissa cleared. It is
+        // taken from hi - T::kSpan instead, never above y (|s| < T::kSpan),
+        // so that it is ready before y: no worse than y's own but at the
+        // bottom of a binade, and there it is the finer spacing below a power
+        // of two that counts anyway.
+        const D floor = V::FromBits(
+            V::And64(V::Bits(V::Sub(hi, V::Set1(T::kSpan))), V::Set64(kExponentMask)));
+        limit = V::Fma(floor, V::Set1(0x1p-53 * kNearMidpoint), V::Set1(-T::kError));
+    }
     auto keep = V::Lt(V::Abs(yl), limit);
-    if constexpr (!kInRange) {
+    if constexpr (kRange == ArgRange::kAny) {
         // Ordered compares: NaN fails. Infinity fails through yl (NaN) where
         // the exponent comes from its instruction, through k elsewhere.
         if constexpr (V::kHasExponentOps)
@@ -245,6 +265,25 @@ inline typename V::D LogOrDefer(typename V::D x, const LogTables<V>& tables, uns
     }
     fromStd = ~V::MaskBits(keep) & ((1u << V::kLanes) - 1u);
     return y;
+}
+
+// The constants of kOneBinade for arguments in [lo, hi], if there they hold.
+template <class V>
+bool OneBinade(double lo, double hi, BinadeConstants<V>& out) {
+    int kLo, kHi;
+    std::frexp(lo, &kLo);
+    std::frexp(hi, &kHi);
+    if (kLo != kHi) return false;
+    // Every lane's y is within an ulp (2^-43 at most) of log(x), std::log
+    // within an ulp of it too: 2^-40 leaves room, and keeps y off the power
+    // of two itself.
+    int eLo, eHi;
+    std::frexp(std::log(lo) - 0x1p-40, &eLo);
+    std::frexp(std::log(hi) + 0x1p-40, &eHi);
+    if (eLo != eHi) return false;
+    out.k = V::Set1(static_cast<double>(kLo - 1));
+    out.limit = V::Set1(std::ldexp(0x1p-53 * kNearMidpoint, eLo - 1) - V::LogTable::kError);
+    return true;
 }
 
 template <class V>
@@ -262,16 +301,16 @@ template <class V, bool = V::kTableLog>
 struct TileLog {
     static typename V::D Arg(typename V::D x) { return V::kHasExponentOps ? x : V::Abs(x); }
     LogTables<V> tables;
-    template <bool kInRange>
-    typename V::D Of(typename V::D x, unsigned& fromStd) const {
-        return LogOrDefer<V, true, kInRange>(x, tables, fromStd);
+    template <ArgRange kRange>
+    typename V::D Of(typename V::D x, unsigned& fromStd, const BinadeConstants<V>* binade) const {
+        return LogOrDefer<V, true, kRange>(x, tables, fromStd, binade);
     }
 };
 template <class V>
 struct TileLog<V, false> {
     static typename V::D Arg(typename V::D x) { return V::Abs(x); }
-    template <bool>
-    typename V::D Of(typename V::D x, unsigned& fromStd) const {
+    template <ArgRange>
+    typename V::D Of(typename V::D x, unsigned& fromStd, const void*) const {
         fromStd = 0;
         return V::Log(x);
     }
@@ -320,41 +359,82 @@ inline void Segment(const LaneWork& work, std::size_t i, const typename V::D* wk
 
 // Rows b of the tiles: ln|w_b + w_a| (lpTile) and ln|w_a - w_b| (lmTile, right
 // after lpTile) for the samples a of the block at a0 (columns) and the points
-// b of the block at b0. The vector loop only records which lanes it left to
-// std::log, one byte of lane bits per vector; a branch there would mispredict
-// on about one vector in twenty and throw away a logarithm's worth of work in
-// flight each time. The few lanes are redone after the loop.
-// kInRange: every |w_b +- w_a| of the tile is known to be finite and >= 8.
-template <class V, bool kInRange>
-void FillTile(const LaneWork& work, std::size_t a0, std::size_t b0, double* lpTile) {
+// b of the block at b0.
+//
+// The vector loop only records which lanes it left to std::log, one byte of
+// lane bits per vector; a branch there would mispredict on about one vector
+// in twenty and throw away a logarithm's worth of work in flight each time.
+// The few lanes are redone after the loop.
+template <class V, bool kSum, ArgRange kRange>
+unsigned FillHalf(const double* wa, const double* wb, const TileLog<V>& log,
+                  const BinadeConstants<V>* binade, double* tile, unsigned char* deferred) {
     using D = typename V::D;
-    constexpr std::size_t kVectors = 2 * kTile * kTile / V::kLanes;
-    // Locals: the stores below could alias anything reached through `work`.
-    const double* const wa = work.samples + a0;
-    const double* const wb = work.samples + b0;
-    unsigned char* const deferred = work.deferred;
-    const TileLog<V> log;
     unsigned any = 0;
     std::size_t v = 0;
     for (std::size_t b = 0; b < kTile; ++b) {
         const D point = V::Set1(wb[b]);
         for (std::size_t a = 0; a < kTile; a += V::kLanes, ++v) {
+            const D samples = V::Load(wa + a);
+            const D x = kSum ? V::Add(point, samples) : V::Sub(samples, point);
             unsigned lanes;
-            V::Store(lpTile + v * V::kLanes, log.template Of<kInRange>(log.Arg(V::Add(point, V::Load(wa + a))), lanes));
+            V::Store(tile + v * V::kLanes, log.template Of<kRange>(log.Arg(x), lanes, binade));
             deferred[v] = static_cast<unsigned char>(lanes);
             any |= lanes;
         }
     }
-    for (std::size_t b = 0; b < kTile; ++b) {
-        const D point = V::Set1(wb[b]);
-        for (std::size_t a = 0; a < kTile; a += V::kLanes, ++v) {
-            unsigned lanes;
-            V::Store(lpTile + v * V::kLanes, log.template Of<kInRange>(log.Arg(V::Sub(V::Load(wa + a), point)), lanes));
-            deferred[v] = static_cast<unsigned char>(lanes);
-            any |= lanes;
+    return any;
+}
+
+// Bounds on one half's arguments from the blocks' ranges, where the blocks
+// are finite and non-negative (and, for differences, apart). Rounding is
+// monotonic, so they bound the rounded sums and differences too.
+inline bool ArgumentBounds(const BlockRange& A, const BlockRange& B, bool sum, double& lo,
+                           double& hi) {
+    if (!(A.lo >= 0.0 && B.lo >= 0.0 && A.hi + B.hi <= std::numeric_limits<double>::max()))
+        return false;
+    if (sum) {
+        lo = A.lo + B.lo;
+        hi = A.hi + B.hi;
+    } else if (B.lo >= A.hi) {
+        lo = B.lo - A.hi;
+        hi = B.hi - A.lo;
+    } else if (A.lo >= B.hi) {
+        lo = A.lo - B.hi;
+        hi = A.hi - B.lo;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+template <class V, bool kSum>
+unsigned FillHalfOf(const LaneWork& work, std::size_t a, std::size_t b, const TileLog<V>& log,
+                    double* tile, unsigned char* deferred) {
+    const double* const wa = work.samples + a * kTile;
+    const double* const wb = work.samples + b * kTile;
+    if constexpr (V::kTableLog) {
+        double lo, hi;
+        if (ArgumentBounds(work.blocks[a], work.blocks[b], kSum, lo, hi) && lo >= kTableBottom) {
+            BinadeConstants<V> binade;
+            if (OneBinade<V>(lo, hi, binade))
+                return FillHalf<V, kSum, ArgRange::kOneBinade>(wa, wb, log, &binade, tile, deferred);
+            return FillHalf<V, kSum, ArgRange::kTable>(wa, wb, log, nullptr, tile, deferred);
         }
     }
+    return FillHalf<V, kSum, ArgRange::kAny>(wa, wb, log, nullptr, tile, deferred);
+}
+
+template <class V>
+void FillTile(const LaneWork& work, std::size_t a, std::size_t b, double* lpTile) {
+    constexpr std::size_t kArea = kTile * kTile;
+    constexpr std::size_t kVectors = 2 * kArea / V::kLanes;
+    unsigned char* const deferred = work.deferred;
+    const TileLog<V> log;
+    const unsigned any = FillHalfOf<V, true>(work, a, b, log, lpTile, deferred) |
+                         FillHalfOf<V, false>(work, a, b, log, lpTile + kArea, deferred + kVectors / 2);
     if (any == 0) return;
+    const double* const wa = work.samples + a * kTile;
+    const double* const wb = work.samples + b * kTile;
     // Eight vectors' bytes at a time; bit i of a word is lane i % 8 of vector i / 8.
     for (std::size_t word = 0; word < kVectors / 8; ++word) {
         std::uint64_t bits;
@@ -363,9 +443,9 @@ void FillTile(const LaneWork& work, std::size_t a0, std::size_t b0, double* lpTi
             const unsigned i = static_cast<unsigned>(__builtin_ctzll(bits));
             bits &= bits - 1;
             const std::size_t at = (8 * word + i / 8) * V::kLanes + i % 8;
-            const std::size_t b = (at / kTile) % kTile, a = at % kTile;
-            const double x = at < kTile * kTile ? std::fabs(wb[b] + wa[a]) : std::fabs(wa[a] - wb[b]);
-            lpTile[at] = StdLogOutOfLine(x);
+            const std::size_t row = (at / kTile) % kTile, column = at % kTile;
+            lpTile[at] = StdLogOutOfLine(at < kArea ? std::fabs(wb[row] + wa[column])
+                                                    : std::fabs(wa[column] - wb[row]));
         }
     }
 }
@@ -444,18 +524,6 @@ void Finish(const LaneWork& work, std::size_t x0, double* r) {
     }
 }
 
-// Whether every |w_b +- w_a| of blocks a and b is finite and at least 8, from
-// the blocks' ranges (rounding is monotonic, so the bounds hold for the
-// rounded sums and differences too).
-inline bool InRange(const LaneWork& work, std::size_t a, std::size_t b) {
-    const BlockRange& A = work.blocks[a];
-    const BlockRange& B = work.blocks[b];
-    if (!(A.lo >= 0.0 && B.lo >= 0.0 && A.lo + B.lo >= kTableBottom &&
-          A.hi + B.hi <= std::numeric_limits<double>::max()))
-        return false;
-    return B.lo - A.hi >= kTableBottom || A.lo - B.hi >= kTableBottom;
-}
-
 // r for every sample; r has room for work.padded values.
 template <class V, std::size_t U>
 void HilbertLanes(const LaneWork& work, double* r) {
@@ -469,10 +537,7 @@ void HilbertLanes(const LaneWork& work, double* r) {
         for (std::size_t b = a; b < blocks; ++b) {
             const std::size_t b0 = b * kTile;
             const std::size_t b1 = b0 + kTile < work.n ? b0 + kTile : work.n;
-            if (InRange(work, a, b))
-                FillTile<V, true>(work, a0, b0, lp);
-            else
-                FillTile<V, false>(work, a0, b0, lp);
+            FillTile<V>(work, a, b, lp);
             // Points k and k + 1 are where sample k's index tests fire.
             if (b <= a + 1)
                 Sweep<V, U, true>(work, a0, b0, b1, lp, lm);
