@@ -203,46 +203,55 @@ typename V::D WithStdLog(typename V::D x, typename V::D y, unsigned fromStd) {
 // What a caller knows of the logarithm's arguments. kAny: nothing. kTable:
 // finite and at least 8, so the range is not tested. kOneBinade: that, and
 // all have the same binary exponent k and all logarithms lie inside one
-// binade, so k and the rounding test's limit are constants.
+// binade, so k, the table heads k kLn2Hi + L and the rounding test's limit
+// are constants, and the table's invC can be scaled by 2^-k to take x itself.
 enum class ArgRange { kAny, kTable, kOneBinade };
 
-// k and the limit for kOneBinade.
+// The constants of kOneBinade.
 template <class V>
 struct BinadeConstants {
-    typename V::D k, limit;
+    typename V::Table invC, hi;  // per table entry: invC 2^-k, k kLn2Hi + L (exact)
+    typename V::D klo, limit;    // k kLn2Lo, the rounding test's limit
 };
 
 // log(x) for the lanes it can round with certainty; the lanes left to
 // std::log are returned in `fromStd`, their values undefined. kAbsolute: the
 // logarithm of |x| is wanted (the exponent and mantissa instructions ignore
-// the sign; the other levels must be given |x|).
+// the sign; the other levels must be given |x|). kOneBinade wants x >= 0.
 template <class V, bool kAbsolute = false, ArgRange kRange = ArgRange::kAny>
 inline typename V::D LogOrDefer(typename V::D x, const LogTables<V>& tables, unsigned& fromStd,
                                 const BinadeConstants<V>* binade = nullptr) {
     using D = typename V::D;
     using T = typename V::LogTable;
-    constexpr bool kOneBinade = kRange == ArgRange::kOneBinade;
     const auto bits = V::Bits(x);
-    D k, m;
-    if constexpr (V::kHasExponentOps) {
-        k = kOneBinade ? binade->k : V::Exponent(x);
-        m = V::Mantissa(x);
-    } else {
-        k = kOneBinade ? binade->k
-                       : V::Sub(V::FromBits(V::Or64(V::Shr52(bits), V::Set64(kTwoTo52Bits))),
-                                V::Set1(kTwoTo52 + 1023.0));
-        m = V::FromBits(V::Or64(V::And64(bits, V::Set64(kMantissaMask)), V::Set64(kOneBits)));
-    }
     const auto index = V::template Shr<T::kShift>(bits);
-    const D r = V::Fma(m, V::Lookup(tables.invC, index), V::Set1(-1.0));
-    const D hi = V::Fma(k, V::Set1(kLn2Hi), V::Lookup(tables.logC, index));  // exact
+    D k, r, hi, klo;
+    if constexpr (kRange == ArgRange::kOneBinade) {
+        // x invC 2^-k = m invC: the same r, rounded once.
+        r = V::Fma(x, V::Lookup(binade->invC, index), V::Set1(-1.0));
+        hi = V::Lookup(binade->hi, index);
+        klo = binade->klo;
+    } else {
+        D m;
+        if constexpr (V::kHasExponentOps) {
+            k = V::Exponent(x);
+            m = V::Mantissa(x);
+        } else {
+            k = V::Sub(V::FromBits(V::Or64(V::Shr52(bits), V::Set64(kTwoTo52Bits))),
+                       V::Set1(kTwoTo52 + 1023.0));
+            m = V::FromBits(V::Or64(V::And64(bits, V::Set64(kMantissaMask)), V::Set64(kOneBits)));
+        }
+        r = V::Fma(m, V::Lookup(tables.invC, index), V::Set1(-1.0));
+        hi = V::Fma(k, V::Set1(kLn2Hi), V::Lookup(tables.logC, index));  // exact
+        klo = V::Mul(k, V::Set1(kLn2Lo));
+    }
     const D r2 = V::Mul(r, r);
-    const D tail = V::Fma(r2, T::template Poly<V>(r, r2), V::Mul(k, V::Set1(kLn2Lo)));
+    const D tail = V::Fma(r2, T::template Poly<V>(r, r2), klo);
     const D s = V::Add(r, tail);
     const D y = V::Add(hi, s);
     const D yl = V::Add(V::Sub(hi, y), s);  // y + yl = hi + s exactly
     D limit;
-    if constexpr (kOneBinade) {
+    if constexpr (kRange == ArgRange::kOneBinade) {
         limit = binade->limit;
     } else {
         // Half an ulp of y is 2^-53 times y with its mantissa cleared. It is
@@ -267,13 +276,17 @@ inline typename V::D LogOrDefer(typename V::D x, const LogTables<V>& tables, uns
     return y;
 }
 
-// The constants of kOneBinade for arguments in [lo, hi], if there they hold.
+// The constants of kOneBinade for arguments in [lo, hi], lo >= 8, if there
+// they hold.
 template <class V>
 bool OneBinade(double lo, double hi, BinadeConstants<V>& out) {
+    using T = typename V::LogTable;
+    constexpr std::size_t kEntries = sizeof T::kInvC / sizeof T::kInvC[0];
     int kLo, kHi;
     std::frexp(lo, &kLo);
     std::frexp(hi, &kHi);
-    if (kLo != kHi) return false;
+    // Up to 2^1000 the scaled invC stays a normal number.
+    if (kLo != kHi || kLo > 1000) return false;
     // Every lane's y is within an ulp (2^-43 at most) of log(x), std::log
     // within an ulp of it too: 2^-40 leaves room, and keeps y off the power
     // of two itself.
@@ -281,8 +294,16 @@ bool OneBinade(double lo, double hi, BinadeConstants<V>& out) {
     std::frexp(std::log(lo) - 0x1p-40, &eLo);
     std::frexp(std::log(hi) + 0x1p-40, &eHi);
     if (eLo != eHi) return false;
-    out.k = V::Set1(static_cast<double>(kLo - 1));
-    out.limit = V::Set1(std::ldexp(0x1p-53 * kNearMidpoint, eLo - 1) - V::LogTable::kError);
+    const double k = kLo - 1;
+    alignas(64) double invC[kEntries], heads[kEntries];
+    for (std::size_t j = 0; j < kEntries; ++j) {
+        invC[j] = std::ldexp(T::kInvC[j], 1 - kLo);
+        heads[j] = k * kLn2Hi + T::kLogC[j];
+    }
+    out.invC = V::LoadTable(invC);
+    out.hi = V::LoadTable(heads);
+    out.klo = V::Set1(k * kLn2Lo);
+    out.limit = V::Set1(std::ldexp(0x1p-53 * kNearMidpoint, eLo - 1) - T::kError);
     return true;
 }
 
@@ -365,7 +386,11 @@ inline void Segment(const LaneWork& work, std::size_t i, const typename V::D* wk
 // lane bits per vector; a branch there would mispredict on about one vector
 // in twenty and throw away a logarithm's worth of work in flight each time.
 // The few lanes are redone after the loop.
-template <class V, bool kSum, ArgRange kRange>
+// How one half of a tile forms its arguments: |w_b + w_a|, or |w_a - w_b| as
+// w_b - w_a where w_b >= w_a is known, as w_a - w_b where w_a >= w_b is.
+enum class ArgForm { kSum, kDifference, kPointAbove, kPointBelow };
+
+template <class V, ArgForm kForm, ArgRange kRange>
 unsigned FillHalf(const double* wa, const double* wb, const TileLog<V>& log,
                   const BinadeConstants<V>* binade, double* tile, unsigned char* deferred) {
     using D = typename V::D;
@@ -375,9 +400,17 @@ unsigned FillHalf(const double* wa, const double* wb, const TileLog<V>& log,
         const D point = V::Set1(wb[b]);
         for (std::size_t a = 0; a < kTile; a += V::kLanes, ++v) {
             const D samples = V::Load(wa + a);
-            const D x = kSum ? V::Add(point, samples) : V::Sub(samples, point);
+            D x;
+            if constexpr (kForm == ArgForm::kSum)
+                x = V::Add(point, samples);
+            else if constexpr (kForm == ArgForm::kPointAbove)
+                x = V::Sub(point, samples);  // = -(w_a - w_b) exactly
+            else
+                x = V::Sub(samples, point);
+            // Outside kAny the arguments are known to be >= 0.
+            if constexpr (kRange == ArgRange::kAny) x = log.Arg(x);
             unsigned lanes;
-            V::Store(tile + v * V::kLanes, log.template Of<kRange>(log.Arg(x), lanes, binade));
+            V::Store(tile + v * V::kLanes, log.template Of<kRange>(x, lanes, binade));
             deferred[v] = static_cast<unsigned char>(lanes);
             any |= lanes;
         }
@@ -386,25 +419,38 @@ unsigned FillHalf(const double* wa, const double* wb, const TileLog<V>& log,
 }
 
 // Bounds on one half's arguments from the blocks' ranges, where the blocks
-// are finite and non-negative (and, for differences, apart). Rounding is
-// monotonic, so they bound the rounded sums and differences too.
+// are finite and non-negative (and, for differences, apart); `form` says how
+// to form them. Rounding is monotonic, so the bounds hold for the rounded
+// sums and differences too.
 inline bool ArgumentBounds(const BlockRange& A, const BlockRange& B, bool sum, double& lo,
-                           double& hi) {
+                           double& hi, ArgForm& form) {
     if (!(A.lo >= 0.0 && B.lo >= 0.0 && A.hi + B.hi <= std::numeric_limits<double>::max()))
         return false;
     if (sum) {
         lo = A.lo + B.lo;
         hi = A.hi + B.hi;
+        form = ArgForm::kSum;
     } else if (B.lo >= A.hi) {
         lo = B.lo - A.hi;
         hi = B.hi - A.lo;
+        form = ArgForm::kPointAbove;
     } else if (A.lo >= B.hi) {
         lo = A.lo - B.hi;
         hi = A.hi - B.lo;
+        form = ArgForm::kPointBelow;
     } else {
         return false;
     }
     return true;
+}
+
+template <class V, ArgForm kForm>
+unsigned FillKnownHalf(const double* wa, const double* wb, const TileLog<V>& log, double lo,
+                       double hi, double* tile, unsigned char* deferred) {
+    BinadeConstants<V> binade;
+    if (OneBinade<V>(lo, hi, binade))
+        return FillHalf<V, kForm, ArgRange::kOneBinade>(wa, wb, log, &binade, tile, deferred);
+    return FillHalf<V, kForm, ArgRange::kTable>(wa, wb, log, nullptr, tile, deferred);
 }
 
 template <class V, bool kSum>
@@ -414,14 +460,18 @@ unsigned FillHalfOf(const LaneWork& work, std::size_t a, std::size_t b, const Ti
     const double* const wb = work.samples + b * kTile;
     if constexpr (V::kTableLog) {
         double lo, hi;
-        if (ArgumentBounds(work.blocks[a], work.blocks[b], kSum, lo, hi) && lo >= kTableBottom) {
-            BinadeConstants<V> binade;
-            if (OneBinade<V>(lo, hi, binade))
-                return FillHalf<V, kSum, ArgRange::kOneBinade>(wa, wb, log, &binade, tile, deferred);
-            return FillHalf<V, kSum, ArgRange::kTable>(wa, wb, log, nullptr, tile, deferred);
+        ArgForm form;
+        if (ArgumentBounds(work.blocks[a], work.blocks[b], kSum, lo, hi, form) &&
+            lo >= kTableBottom) {
+            if (form == ArgForm::kSum)
+                return FillKnownHalf<V, ArgForm::kSum>(wa, wb, log, lo, hi, tile, deferred);
+            if (form == ArgForm::kPointAbove)
+                return FillKnownHalf<V, ArgForm::kPointAbove>(wa, wb, log, lo, hi, tile, deferred);
+            return FillKnownHalf<V, ArgForm::kPointBelow>(wa, wb, log, lo, hi, tile, deferred);
         }
     }
-    return FillHalf<V, kSum, ArgRange::kAny>(wa, wb, log, nullptr, tile, deferred);
+    constexpr ArgForm kForm = kSum ? ArgForm::kSum : ArgForm::kDifference;
+    return FillHalf<V, kForm, ArgRange::kAny>(wa, wb, log, nullptr, tile, deferred);
 }
 
 template <class V>
