@@ -169,6 +169,8 @@ void RunLanes(const LossSegments& s, std::vector<double>& r, SimdLevel level) {
                      std::binary_search(finite.begin(), finite.end(), -s.w[i]);
 
     std::vector<unsigned char> deferred(2 * kTile * kTile);
+    std::vector<double> deferredArgs(2 * kTile * kTile);
+    std::vector<std::uint16_t> deferredAt(2 * kTile * kTile);
     // The blocks' ranges let the logarithm skip its range test on the tiles
     // of blocks far enough apart (all but those near the diagonal in practice).
     std::vector<BlockRange> blocks(padded / kTile);
@@ -184,7 +186,7 @@ void RunLanes(const LossSegments& s, std::vector<double>& r, SimdLevel level) {
         blocks[b] = range;
     }
     const LaneWork work{s.w.data(), segments.data(), zeroSum.data(), samples.data(), n,
-                        padded,     state.data(),    tiles.data(),   deferred.data(),
+                        padded,     state.data(),    tiles.data(),   deferred.data(), deferredArgs.data(), deferredAt.data(),
                         blocks.data()};
     switch (level) {
     case SimdLevel::kScalar:

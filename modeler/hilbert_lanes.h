@@ -42,6 +42,8 @@ struct LaneWork {
     double* state;                // 3 * padded, zero: per sample the sum and the two last logarithms
     double* tiles;                // 4 * kTile * kTile
     unsigned char* deferred;      // 2 * kTile * kTile: per vector of a tile, the lanes left to std::log
+    double* deferredArgs;         // 2 * kTile * kTile: their arguments ...
+    std::uint16_t* deferredAt;    // ... and places in the tiles
     const struct BlockRange* blocks;  // padded / kTile: the least and greatest sample of each block
 };
 
@@ -485,19 +487,35 @@ void FillTile(const LaneWork& work, std::size_t a, std::size_t b, double* lpTile
     if (any == 0) return;
     const double* const wa = work.samples + a * kTile;
     const double* const wb = work.samples + b * kTile;
-    // Eight vectors' bytes at a time; bit i of a word is lane i % 8 of vector i / 8.
-    for (std::size_t word = 0; word < kVectors / 8; ++word) {
-        std::uint64_t bits;
-        std::memcpy(&bits, deferred + 8 * word, sizeof bits);
-        while (bits != 0) {
-            const unsigned i = static_cast<unsigned>(__builtin_ctzll(bits));
-            bits &= bits - 1;
-            const std::size_t at = (8 * word + i / 8) * V::kLanes + i % 8;
-            const std::size_t row = (at / kTile) % kTile, column = at % kTile;
-            lpTile[at] = StdLogOutOfLine(at < kArea ? std::fabs(wb[row] + wa[column])
-                                                    : std::fabs(wa[column] - wb[row]));
-        }
+    // Bit i of word w is lane i % 8 of vector 8 w + i / 8. A word holds a
+    // deferred lane about once in three and rarely two, so the words are
+    // listed first and the first lane of each is taken without a test: few
+    // mispredicted branches. The arguments are gathered first and std::log
+    // runs on them in a loop of its own, where the calls overlap.
+    constexpr std::size_t kWords = kVectors / 8;
+    std::uint64_t words[kWords], listed[(kWords + 63) / 64] = {};
+    for (std::size_t w = 0; w < kWords; ++w) {
+        std::memcpy(&words[w], deferred + 8 * w, sizeof words[w]);
+        listed[w / 64] |= static_cast<std::uint64_t>(words[w] != 0) << (w % 64);
     }
+    double* const args = work.deferredArgs;
+    std::uint16_t* const where = work.deferredAt;
+    std::size_t count = 0;
+    for (std::size_t chunk = 0; chunk < (kWords + 63) / 64; ++chunk)
+        for (std::uint64_t list = listed[chunk]; list != 0; list &= list - 1) {
+            const std::size_t w = 64 * chunk + static_cast<unsigned>(__builtin_ctzll(list));
+            std::uint64_t bits = words[w];
+            do {
+                const unsigned i = static_cast<unsigned>(__builtin_ctzll(bits));
+                const std::size_t at = (8 * w + i / 8) * V::kLanes + i % 8;
+                const std::size_t row = (at / kTile) % kTile, column = at % kTile;
+                args[count] = at < kArea ? wb[row] + wa[column] : wa[column] - wb[row];
+                where[count++] = static_cast<std::uint16_t>(at);
+                bits &= bits - 1;
+            } while (bits != 0);
+        }
+    for (std::size_t i = 0; i < count; ++i) args[i] = StdLogOutOfLine(std::fabs(args[i]));
+    for (std::size_t i = 0; i < count; ++i) lpTile[where[i]] = args[i];
 }
 
 template <class V>
