@@ -14,6 +14,7 @@ struct Avx2 {
     using M = __m256d;
     using I = __m256i;
     static constexpr std::size_t kLanes = 4;
+    static constexpr std::size_t kLockstep = 2;  // vectors a logarithm step takes at once
     static constexpr bool kHasExponentOps = false;
     static constexpr bool kTableLog = true;
 

@@ -31,6 +31,7 @@ struct Scalar {
     using M = bool;
     using I = std::uint64_t;
     static constexpr std::size_t kLanes = 1;
+    static constexpr std::size_t kLockstep = 1;  // vectors a logarithm step takes at once
     static constexpr bool kHasExponentOps = false;
     static constexpr bool kTableLog = kLog != ScalarLog::kStd;
 

@@ -132,16 +132,24 @@ struct Table16 {
         0x1.b44f74b099p-2,  0x1.dd469737b9p-2,  0x1.0255295f398p-1, 0x1.154c430b85p-1,
         0x1.2795e6c91p-1,   0x1.393e0c4b92p-1,  0x1.4a4f80d1e68p-1, 0x1.5ad402fc328p-1};
 
-    // -1/2 + r Q(r), by Estrin's scheme (short dependency chains); r2 = r r.
-    template <class V>
-    static typename V::D Poly(typename V::D r, typename V::D r2) {
-        const auto p01 = V::Fma(r, V::Set1(0x1.5555555555555p-2), V::Set1(-0.5));
-        const auto p23 = V::Fma(r, V::Set1(0x1.99999999dd6a9p-3), V::Set1(-0x1.00000000254c5p-2));
-        const auto p45 = V::Fma(r, V::Set1(0x1.24924020f13f6p-3), V::Set1(-0x1.55554b6afd6d9p-3));
-        const auto p67 = V::Fma(r, V::Set1(0x1.c7b5c7b9c1a0ap-4), V::Set1(-0x1.0054555a7a0ebp-3));
-        const auto p0123 = V::Fma(r2, p23, p01);
-        const auto p4567 = V::Fma(r2, p67, p45);
-        return V::Fma(V::Mul(r2, r2), p4567, p0123);
+    // r2 (-1/2 + r Q(r)) + c for N vectors, Q by Estrin's scheme (short
+    // dependency chains); r2 = r r.
+    template <class V, std::size_t N>
+    static void Poly(const typename V::D* r, const typename V::D* r2, const typename V::D* c,
+                     typename V::D* out) {
+        typename V::D p01[N], p23[N], p45[N], p67[N];
+        for (std::size_t n = 0; n < N; ++n) {
+            p01[n] = V::Fma(r[n], V::Set1(0x1.5555555555555p-2), V::Set1(-0.5));
+            p23[n] = V::Fma(r[n], V::Set1(0x1.99999999dd6a9p-3), V::Set1(-0x1.00000000254c5p-2));
+            p45[n] = V::Fma(r[n], V::Set1(0x1.24924020f13f6p-3), V::Set1(-0x1.55554b6afd6d9p-3));
+            p67[n] = V::Fma(r[n], V::Set1(0x1.c7b5c7b9c1a0ap-4), V::Set1(-0x1.0054555a7a0ebp-3));
+        }
+        for (std::size_t n = 0; n < N; ++n) {
+            p01[n] = V::Fma(r2[n], p23[n], p01[n]);
+            p45[n] = V::Fma(r2[n], p67[n], p45[n]);
+        }
+        for (std::size_t n = 0; n < N; ++n) p01[n] = V::Fma(V::Mul(r2[n], r2[n]), p45[n], p01[n]);
+        for (std::size_t n = 0; n < N; ++n) out[n] = V::Fma(r2[n], p01[n], c[n]);
     }
 };
 
@@ -160,17 +168,25 @@ struct Table8 {
         0x1.f0a30f3ebp-5,   0x1.5ff2fdfcc8p-3,  0x1.1675cb12ccp-2, 0x1.739d817be6p-2,
         0x1.c8ff77fde9p-2,  0x1.0be729d6bp-1,   0x1.307d7389ab8p-1, 0x1.52a2d3738c8p-1};
 
-    template <class V>
-    static typename V::D Poly(typename V::D r, typename V::D r2) {
-        const auto p01 = V::Fma(r, V::Set1(0x1.5555555555555p-2), V::Set1(-0.5));
-        const auto p23 = V::Fma(r, V::Set1(0x1.99999999962abp-3), V::Set1(-0x1.fffffffffc47fp-3));
-        const auto p45 = V::Fma(r, V::Set1(0x1.249249583c6e4p-3), V::Set1(-0x1.5555558d4ca0fp-3));
-        const auto p67 = V::Fma(r, V::Set1(0x1.c71ace18f6814p-4), V::Set1(-0x1.fffe39603fe0cp-4));
-        const auto p89 = V::Fma(r, V::Set1(0x1.76d3e6c322184p-4), V::Set1(-0x1.9c44f1b68465fp-4));
-        const auto r4 = V::Mul(r2, r2);
-        const auto p0123 = V::Fma(r2, p23, p01);
-        const auto p4567 = V::Fma(r2, p67, p45);
-        return V::Fma(V::Mul(r4, r4), p89, V::Fma(r4, p4567, p0123));
+    template <class V, std::size_t N>
+    static void Poly(const typename V::D* r, const typename V::D* r2, const typename V::D* c,
+                     typename V::D* out) {
+        typename V::D p01[N], p23[N], p45[N], p67[N], p89[N], r4[N];
+        for (std::size_t n = 0; n < N; ++n) {
+            p01[n] = V::Fma(r[n], V::Set1(0x1.5555555555555p-2), V::Set1(-0.5));
+            p23[n] = V::Fma(r[n], V::Set1(0x1.99999999962abp-3), V::Set1(-0x1.fffffffffc47fp-3));
+            p45[n] = V::Fma(r[n], V::Set1(0x1.249249583c6e4p-3), V::Set1(-0x1.5555558d4ca0fp-3));
+            p67[n] = V::Fma(r[n], V::Set1(0x1.c71ace18f6814p-4), V::Set1(-0x1.fffe39603fe0cp-4));
+            p89[n] = V::Fma(r[n], V::Set1(0x1.76d3e6c322184p-4), V::Set1(-0x1.9c44f1b68465fp-4));
+        }
+        for (std::size_t n = 0; n < N; ++n) {
+            r4[n] = V::Mul(r2[n], r2[n]);
+            p01[n] = V::Fma(r2[n], p23[n], p01[n]);
+            p45[n] = V::Fma(r2[n], p67[n], p45[n]);
+        }
+        for (std::size_t n = 0; n < N; ++n)
+            p01[n] = V::Fma(V::Mul(r4[n], r4[n]), p89[n], V::Fma(r4[n], p45[n], p01[n]));
+        for (std::size_t n = 0; n < N; ++n) out[n] = V::Fma(r2[n], p01[n], c[n]);
     }
 };
 
@@ -220,62 +236,81 @@ struct BinadeConstants {
 // std::log are returned in `fromStd`, their values undefined. kAbsolute: the
 // logarithm of |x| is wanted (the exponent and mantissa instructions ignore
 // the sign; the other levels must be given |x|). kOneBinade wants x >= 0.
-template <class V, bool kAbsolute = false, ArgRange kRange = ArgRange::kAny>
-inline typename V::D LogOrDefer(typename V::D x, const LogTables<V>& tables, unsigned& fromStd,
-                                const BinadeConstants<V>* binade = nullptr) {
+template <class V, bool kAbsolute = false, ArgRange kRange = ArgRange::kAny, std::size_t N = 1>
+inline void LogOrDefer(const typename V::D* x, typename V::D* y, unsigned* fromStd,
+                       const LogTables<V>& tables, const BinadeConstants<V>* binade = nullptr) {
+    // N vectors in lock step, one step of each in turn: what a step needs was
+    // issued a step earlier, so few operations wait in the processor's
+    // queues for their operands.
     using D = typename V::D;
     using T = typename V::LogTable;
-    const auto bits = V::Bits(x);
-    const auto index = V::template Shr<T::kShift>(bits);
-    D k, r, hi, klo;
+    typename V::I index[N];
+    D k[N], r[N], hi[N], klo[N], r2[N], tail[N], s[N], yl[N], limit[N];
+    for (std::size_t n = 0; n < N; ++n) index[n] = V::template Shr<T::kShift>(V::Bits(x[n]));
     if constexpr (kRange == ArgRange::kOneBinade) {
         // x invC 2^-k = m invC: the same r, rounded once.
-        r = V::Fma(x, V::Lookup(binade->invC, index), V::Set1(-1.0));
-        hi = V::Lookup(binade->hi, index);
-        klo = binade->klo;
-    } else {
-        D m;
-        if constexpr (V::kHasExponentOps) {
-            k = V::Exponent(x);
-            m = V::Mantissa(x);
-        } else {
-            k = V::Sub(V::FromBits(V::Or64(V::Shr52(bits), V::Set64(kTwoTo52Bits))),
-                       V::Set1(kTwoTo52 + 1023.0));
-            m = V::FromBits(V::Or64(V::And64(bits, V::Set64(kMantissaMask)), V::Set64(kOneBits)));
+        for (std::size_t n = 0; n < N; ++n)
+            r[n] = V::Fma(x[n], V::Lookup(binade->invC, index[n]), V::Set1(-1.0));
+        for (std::size_t n = 0; n < N; ++n) {
+            hi[n] = V::Lookup(binade->hi, index[n]);
+            klo[n] = binade->klo;
         }
-        r = V::Fma(m, V::Lookup(tables.invC, index), V::Set1(-1.0));
-        hi = V::Fma(k, V::Set1(kLn2Hi), V::Lookup(tables.logC, index));  // exact
-        klo = V::Mul(k, V::Set1(kLn2Lo));
-    }
-    const D r2 = V::Mul(r, r);
-    const D tail = V::Fma(r2, T::template Poly<V>(r, r2), klo);
-    const D s = V::Add(r, tail);
-    const D y = V::Add(hi, s);
-    const D yl = V::Add(V::Sub(hi, y), s);  // y + yl = hi + s exactly
-    D limit;
-    if constexpr (kRange == ArgRange::kOneBinade) {
-        limit = binade->limit;
     } else {
-        // Half an ulp of y is 2^-53 times y with its mantissa cleared. It is
-        // taken from hi - T::kSpan instead, never above y (|s| < T::kSpan),
-        // so that it is ready before y: no worse than y's own but at the
-        // bottom of a binade, and there it is the finer spacing below a power
-        // of two that counts anyway.
-        const D floor = V::FromBits(
-            V::And64(V::Bits(V::Sub(hi, V::Set1(T::kSpan))), V::Set64(kExponentMask)));
-        limit = V::Fma(floor, V::Set1(0x1p-53 * kNearMidpoint), V::Set1(-T::kError));
+        D m[N];
+        for (std::size_t n = 0; n < N; ++n) {
+            if constexpr (V::kHasExponentOps) {
+                k[n] = V::Exponent(x[n]);
+                m[n] = V::Mantissa(x[n]);
+            } else {
+                const auto bits = V::Bits(x[n]);
+                k[n] = V::Sub(V::FromBits(V::Or64(V::Shr52(bits), V::Set64(kTwoTo52Bits))),
+                              V::Set1(kTwoTo52 + 1023.0));
+                m[n] = V::FromBits(
+                    V::Or64(V::And64(bits, V::Set64(kMantissaMask)), V::Set64(kOneBits)));
+            }
+        }
+        for (std::size_t n = 0; n < N; ++n)
+            r[n] = V::Fma(m[n], V::Lookup(tables.invC, index[n]), V::Set1(-1.0));
+        for (std::size_t n = 0; n < N; ++n) {
+            hi[n] = V::Fma(k[n], V::Set1(kLn2Hi), V::Lookup(tables.logC, index[n]));  // exact
+            klo[n] = V::Mul(k[n], V::Set1(kLn2Lo));
+        }
     }
-    auto keep = V::Lt(V::Abs(yl), limit);
-    if constexpr (kRange == ArgRange::kAny) {
-        // Ordered compares: NaN fails. Infinity fails through yl (NaN) where
-        // the exponent comes from its instruction, through k elsewhere.
-        if constexpr (V::kHasExponentOps)
-            keep = V::And(V::Ge(kAbsolute ? k : x, V::Set1(kAbsolute ? 3.0 : kTableBottom)), keep);
-        else
-            keep = V::And(V::And(V::Ge(x, V::Set1(kTableBottom)), V::Lt(k, V::Set1(1024.0))), keep);
+    for (std::size_t n = 0; n < N; ++n) r2[n] = V::Mul(r[n], r[n]);
+    T::template Poly<V, N>(r, r2, klo, tail);
+    for (std::size_t n = 0; n < N; ++n) s[n] = V::Add(r[n], tail[n]);
+    for (std::size_t n = 0; n < N; ++n) y[n] = V::Add(hi[n], s[n]);
+    for (std::size_t n = 0; n < N; ++n) yl[n] = V::Sub(hi[n], y[n]);
+    for (std::size_t n = 0; n < N; ++n) yl[n] = V::Add(yl[n], s[n]);  // y + yl = hi + s exactly
+    for (std::size_t n = 0; n < N; ++n) {
+        if constexpr (kRange == ArgRange::kOneBinade) {
+            limit[n] = binade->limit;
+        } else {
+            // Half an ulp of y is 2^-53 times y with its mantissa cleared. It
+            // is taken from hi - T::kSpan instead, never above y (|s| <
+            // T::kSpan), so that it is ready before y: no worse than y's own
+            // but at the bottom of a binade, and there it is the finer
+            // spacing below a power of two that counts anyway.
+            const D floor = V::FromBits(
+                V::And64(V::Bits(V::Sub(hi[n], V::Set1(T::kSpan))), V::Set64(kExponentMask)));
+            limit[n] = V::Fma(floor, V::Set1(0x1p-53 * kNearMidpoint), V::Set1(-T::kError));
+        }
     }
-    fromStd = ~V::MaskBits(keep) & ((1u << V::kLanes) - 1u);
-    return y;
+    for (std::size_t n = 0; n < N; ++n) {
+        auto keep = V::Lt(V::Abs(yl[n]), limit[n]);
+        if constexpr (kRange == ArgRange::kAny) {
+            // Ordered compares: NaN fails. Infinity fails through yl (NaN)
+            // where the exponent comes from its instruction, through k
+            // elsewhere.
+            if constexpr (V::kHasExponentOps)
+                keep = V::And(
+                    V::Ge(kAbsolute ? k[n] : x[n], V::Set1(kAbsolute ? 3.0 : kTableBottom)), keep);
+            else
+                keep = V::And(
+                    V::And(V::Ge(x[n], V::Set1(kTableBottom)), V::Lt(k[n], V::Set1(1024.0))), keep);
+        }
+        fromStd[n] = ~V::MaskBits(keep) & ((1u << V::kLanes) - 1u);
+    }
 }
 
 // The constants of kOneBinade for arguments in [lo, hi], lo >= 8, if there
@@ -313,7 +348,8 @@ template <class V>
 inline typename V::D Log(typename V::D x) {
     unsigned fromStd;
     const LogTables<V> tables;
-    const typename V::D y = LogOrDefer<V>(x, tables, fromStd);
+    typename V::D y;
+    LogOrDefer<V>(&x, &y, &fromStd, tables);
     return fromStd == 0 ? y : WithStdLog<V>(x, y, fromStd);
 }
 
@@ -324,18 +360,21 @@ template <class V, bool = V::kTableLog>
 struct TileLog {
     static typename V::D Arg(typename V::D x) { return V::kHasExponentOps ? x : V::Abs(x); }
     LogTables<V> tables;
-    template <ArgRange kRange>
-    typename V::D Of(typename V::D x, unsigned& fromStd, const BinadeConstants<V>* binade) const {
-        return LogOrDefer<V, true, kRange>(x, tables, fromStd, binade);
+    template <ArgRange kRange, std::size_t N>
+    void Of(const typename V::D* x, typename V::D* y, unsigned* fromStd,
+            const BinadeConstants<V>* binade) const {
+        LogOrDefer<V, true, kRange, N>(x, y, fromStd, tables, binade);
     }
 };
 template <class V>
 struct TileLog<V, false> {
     static typename V::D Arg(typename V::D x) { return V::Abs(x); }
-    template <ArgRange>
-    typename V::D Of(typename V::D x, unsigned& fromStd, const void*) const {
-        fromStd = 0;
-        return V::Log(x);
+    template <ArgRange, std::size_t N>
+    void Of(const typename V::D* x, typename V::D* y, unsigned* fromStd, const void*) const {
+        for (std::size_t n = 0; n < N; ++n) {
+            y[n] = V::Log(x[n]);
+            fromStd[n] = 0;
+        }
     }
 };
 
@@ -396,25 +435,32 @@ template <class V, ArgForm kForm, ArgRange kRange>
 unsigned FillHalf(const double* wa, const double* wb, const TileLog<V>& log,
                   const BinadeConstants<V>* binade, double* tile, unsigned char* deferred) {
     using D = typename V::D;
+    constexpr std::size_t N = V::kLockstep;
+    static_assert(kTile % (N * V::kLanes) == 0, "lock-step vectors must tile a row");
     unsigned any = 0;
     std::size_t v = 0;
     for (std::size_t b = 0; b < kTile; ++b) {
         const D point = V::Set1(wb[b]);
-        for (std::size_t a = 0; a < kTile; a += V::kLanes, ++v) {
-            const D samples = V::Load(wa + a);
-            D x;
-            if constexpr (kForm == ArgForm::kSum)
-                x = V::Add(point, samples);
-            else if constexpr (kForm == ArgForm::kPointAbove)
-                x = V::Sub(point, samples);  // = -(w_a - w_b) exactly
-            else
-                x = V::Sub(samples, point);
-            // Outside kAny the arguments are known to be >= 0.
-            if constexpr (kRange == ArgRange::kAny) x = log.Arg(x);
-            unsigned lanes;
-            V::Store(tile + v * V::kLanes, log.template Of<kRange>(x, lanes, binade));
-            deferred[v] = static_cast<unsigned char>(lanes);
-            any |= lanes;
+        for (std::size_t a = 0; a < kTile; a += N * V::kLanes, v += N) {
+            D x[N], y[N];
+            unsigned lanes[N];
+            for (std::size_t n = 0; n < N; ++n) {
+                const D samples = V::Load(wa + a + n * V::kLanes);
+                if constexpr (kForm == ArgForm::kSum)
+                    x[n] = V::Add(point, samples);
+                else if constexpr (kForm == ArgForm::kPointAbove)
+                    x[n] = V::Sub(point, samples);  // = -(w_a - w_b) exactly
+                else
+                    x[n] = V::Sub(samples, point);
+                // Outside kAny the arguments are known to be >= 0.
+                if constexpr (kRange == ArgRange::kAny) x[n] = log.Arg(x[n]);
+            }
+            log.template Of<kRange, N>(x, y, lanes, binade);
+            for (std::size_t n = 0; n < N; ++n) {
+                V::Store(tile + (v + n) * V::kLanes, y[n]);
+                deferred[v + n] = static_cast<unsigned char>(lanes[n]);
+                any |= lanes[n];
+            }
         }
     }
     return any;

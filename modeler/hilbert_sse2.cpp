@@ -15,6 +15,7 @@ struct Sse2 {
     using M = __m128d;
     using I = __m128i;
     static constexpr std::size_t kLanes = 2;
+    static constexpr std::size_t kLockstep = 1;  // vectors a logarithm step takes at once
     static constexpr bool kTableLog = false;
 
     static D Set1(double a) { return _mm_set1_pd(a); }
