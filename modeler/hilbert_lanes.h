@@ -313,34 +313,48 @@ inline void LogOrDefer(const typename V::D* x, typename V::D* y, unsigned* fromS
     }
 }
 
-// The constants of kOneBinade for arguments in [lo, hi], lo >= 8, if there
-// they hold.
+// The binary exponent of a positive normal double, and 2^e as a double.
+inline int Exponent(double x) {
+    std::uint64_t u;
+    std::memcpy(&u, &x, sizeof u);
+    return static_cast<int>(u >> 52) - 1023;
+}
+inline double PowerOfTwo(int e) {
+    const std::uint64_t u = static_cast<std::uint64_t>(e + 1023) << 52;
+    double x;
+    std::memcpy(&x, &u, sizeof x);
+    return x;
+}
+
+// The constants of kOneBinade for arguments in [lo, hi], 8 <= lo <= hi, if
+// there they hold. Called per half tile, so it avoids library calls where it
+// can.
 template <class V>
 bool OneBinade(double lo, double hi, BinadeConstants<V>& out) {
     using T = typename V::LogTable;
     constexpr std::size_t kEntries = sizeof T::kInvC / sizeof T::kInvC[0];
-    int kLo, kHi;
-    std::frexp(lo, &kLo);
-    std::frexp(hi, &kHi);
+    const int k = Exponent(lo);
     // Up to 2^1000 the scaled invC stays a normal number.
-    if (kLo != kHi || kLo > 1000) return false;
-    // Every lane's y is within an ulp (2^-43 at most) of log(x), std::log
-    // within an ulp of it too: 2^-40 leaves room, and keeps y off the power
-    // of two itself.
-    int eLo, eHi;
-    std::frexp(std::log(lo) - 0x1p-40, &eLo);
-    std::frexp(std::log(hi) + 0x1p-40, &eHi);
-    if (eLo != eHi) return false;
-    const double k = kLo - 1;
+    if (Exponent(hi) != k || k > 1000) return false;
+    // Every lane's y is within an ulp (2^-43 at most) of log(x) in
+    // [k ln2, (k + 1) ln2), and std::log within an ulp of it: 2^-40 leaves
+    // room, and keeps y off the power of two itself. Only where a power of
+    // two falls in that range are the logarithms of lo and hi needed.
+    int e = Exponent(k * 0.6931471805599453 - 0x1p-40);
+    if (Exponent((k + 1) * 0.6931471805599453 + 0x1p-40) != e) {
+        e = Exponent(std::log(lo) - 0x1p-40);
+        if (Exponent(std::log(hi) + 0x1p-40) != e) return false;
+    }
+    const double dk = k, scale = PowerOfTwo(-k);
     alignas(64) double invC[kEntries], heads[kEntries];
     for (std::size_t j = 0; j < kEntries; ++j) {
-        invC[j] = std::ldexp(T::kInvC[j], 1 - kLo);
-        heads[j] = k * kLn2Hi + T::kLogC[j];
+        invC[j] = T::kInvC[j] * scale;
+        heads[j] = dk * kLn2Hi + T::kLogC[j];
     }
     out.invC = V::LoadTable(invC);
     out.hi = V::LoadTable(heads);
-    out.klo = V::Set1(k * kLn2Lo);
-    out.limit = V::Set1(std::ldexp(0x1p-53 * kNearMidpoint, eLo - 1) - T::kError);
+    out.klo = V::Set1(dk * kLn2Lo);
+    out.limit = V::Set1(PowerOfTwo(e - 53) * kNearMidpoint - T::kError);
     return true;
 }
 
