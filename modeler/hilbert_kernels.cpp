@@ -172,23 +172,22 @@ void RunLanes(const LossSegments& s, std::vector<double>& r, SimdLevel level) {
     std::vector<unsigned char> deferred(2 * kTile * kTile);
     std::vector<double> deferredArgs(2 * kTile * kTile);
     std::vector<std::uint16_t> deferredAt(2 * kTile * kTile);
-    // The blocks' ranges let the logarithm skip its range test on the tiles
-    // of blocks far enough apart (all but those near the diagonal in practice).
+    // Each block's range of samples tells the kernel what it may assume of a
+    // tile's arguments (see ArgRange in hilbert_lanes.h).
     std::vector<BlockRange> blocks(padded / kTile);
     for (std::size_t b = 0; b < blocks.size(); ++b) {
         const double* first = &samples[b * kTile];
         BlockRange range{first[0], first[0]};
-        for (std::size_t i = 0; i < kTile; ++i) {
-            if (std::isnan(first[i])) range = {first[i], first[i]};
-            if (std::isnan(range.lo)) break;
-            range.lo = std::min(range.lo, first[i]);
-            range.hi = std::max(range.hi, first[i]);
-        }
+        for (std::size_t i = 1; i < kTile && !std::isnan(range.lo); ++i)
+            range = std::isnan(first[i]) ? BlockRange{first[i], first[i]}
+                                         : BlockRange{std::min(range.lo, first[i]),
+                                                      std::max(range.hi, first[i])};
         blocks[b] = range;
     }
-    const LaneWork work{s.w.data(), segments.data(), zeroSum.data(), samples.data(), n,
-                        padded,     state.data(),    tiles.data(),   deferred.data(), deferredArgs.data(), deferredAt.data(),
-                        blocks.data()};
+    const LaneWork work{s.w.data(),      segments.data(),     zeroSum.data(),
+                        samples.data(),  n,                   padded,
+                        state.data(),    tiles.data(),        deferred.data(),
+                        deferredArgs.data(), deferredAt.data(), blocks.data()};
     switch (level) {
     case SimdLevel::kScalar:
         lanes::HilbertLanes<Scalar<ScalarLog::kStd>, 4>(work, out.data());

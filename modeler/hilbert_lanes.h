@@ -31,6 +31,11 @@ namespace matmodel::detail {
 constexpr std::size_t kTile = 32;          // samples per block; a multiple of every lane count
 constexpr std::size_t kSegmentStride = 4;  // doubles per segment in LaneWork::segments
 
+/// The least and greatest sample frequency of a block; NaN if any is NaN.
+struct BlockRange {
+    double lo, hi;
+};
+
 /// What the lane kernels read and the scratch they write, all owned by the caller.
 struct LaneWork {
     const double* w;              // n + 1 angular frequencies
@@ -44,12 +49,7 @@ struct LaneWork {
     unsigned char* deferred;      // 2 * kTile * kTile: per vector of a tile, the lanes left to std::log
     double* deferredArgs;         // 2 * kTile * kTile: their arguments ...
     std::uint16_t* deferredAt;    // ... and places in the tiles
-    const struct BlockRange* blocks;  // padded / kTile: the least and greatest sample of each block
-};
-
-/// The least and greatest sample frequency of a block; NaN if any is NaN.
-struct BlockRange {
-    double lo, hi;
+    const BlockRange* blocks;     // padded / kTile: the range of each block's samples
 };
 
 // One entry point per instruction set, each in its own source file.
@@ -76,7 +76,7 @@ constexpr double kInvPi = 0.3183098861837907;
 // log(x) with an error bound far below half an ulp, keeps the rounded result
 // where the exact value is clearly away from the midpoint between two doubles
 // (there the correctly rounded result is the only one std::log can return),
-// and leaves the rest to std::log: about one lane in 150, plus zero,
+// and leaves the rest to std::log: about one lane in 140, plus zero,
 // negatives, infinity, NaN, subnormals and x below 8.
 //
 // For x = 2^k m, m in [1, 2), the top bits of m pick one of 2^b equal parts of
@@ -85,7 +85,7 @@ constexpr double kInvPi = 0.3183098861837907;
 //     log(x) = k ln2 + L + log1p(r),   r = m invC - 1,   L = -log(invC),
 //     log1p(r) = r + r^2 (-1/2 + r Q(r)),
 // Q being a Chebyshev fit of (log1p(r) - r + r^2/2) / r^3 over the range of r.
-// Each invC was searched among the doubles within 1e-7 of 1/middle for one
+// Each invC was searched among the doubles within 2e-7 of 1/middle for one
 // whose L lies within 2^-64 of a multiple of 2^-42 (Gal's accurate tables):
 // the table holds that multiple, and the rest is left in the error bound. As
 // ln2's head kLn2Hi is a multiple of 2^-42 too, hi = k kLn2Hi + L is exact, and
@@ -433,17 +433,15 @@ inline void Segment(const LaneWork& work, std::size_t i, const typename V::D* wk
     }
 }
 
-// Rows b of the tiles: ln|w_b + w_a| (lpTile) and ln|w_a - w_b| (lmTile, right
-// after lpTile) for the samples a of the block at a0 (columns) and the points
-// b of the block at b0.
-//
-// The vector loop only records which lanes it left to std::log, one byte of
-// lane bits per vector; a branch there would mispredict on about one vector
-// in twenty and throw away a logarithm's worth of work in flight each time.
-// The few lanes are redone after the loop.
-// How one half of a tile forms its arguments: |w_b + w_a|, or |w_a - w_b| as
-// w_b - w_a where w_b >= w_a is known, as w_a - w_b where w_a >= w_b is.
+// How one half of a tile forms its arguments: |w_b + w_a|, |w_a - w_b|, or,
+// where the blocks are known apart, w_b - w_a (w_b >= w_a) or w_a - w_b.
 enum class ArgForm { kSum, kDifference, kPointAbove, kPointBelow };
+
+// One half of a tile: row b holds the logarithms at point b (of block b) for
+// the samples a (of block a) in turn. The vector loop only records which
+// lanes it left to std::log, one byte of lane bits per vector; a branch there
+// would mispredict on about one vector in twenty and throw away a
+// logarithm's worth of work in flight each time. Returns the lane bits or-ed.
 
 template <class V, ArgForm kForm, ArgRange kRange>
 unsigned FillHalf(const double* wa, const double* wb, const TileLog<V>& log,
@@ -515,6 +513,8 @@ unsigned FillKnownHalf(const double* wa, const double* wb, const TileLog<V>& log
     return FillHalf<V, kForm, ArgRange::kTable>(wa, wb, log, nullptr, tile, deferred);
 }
 
+// The half of the sums (kSum) or of the differences, with what the blocks'
+// ranges tell of their arguments.
 template <class V, bool kSum>
 unsigned FillHalfOf(const LaneWork& work, std::size_t a, std::size_t b, const TileLog<V>& log,
                     double* tile, unsigned char* deferred) {
@@ -536,6 +536,9 @@ unsigned FillHalfOf(const LaneWork& work, std::size_t a, std::size_t b, const Ti
     return FillHalf<V, kForm, ArgRange::kAny>(wa, wb, log, nullptr, tile, deferred);
 }
 
+// The tile of blocks a (samples) and b (points): ln|w_b + w_a| in lpTile and
+// ln|w_a - w_b| in lmTile, right after it; the lanes the vector loop left to
+// std::log are done after it.
 template <class V>
 void FillTile(const LaneWork& work, std::size_t a, std::size_t b, double* lpTile) {
     constexpr std::size_t kArea = kTile * kTile;
