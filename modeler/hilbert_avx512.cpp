@@ -16,7 +16,7 @@ struct Avx512 {
     using M = __mmask8;
     using I = __m512i;
     static constexpr std::size_t kLanes = 8;
-    static constexpr std::size_t kLockstep = 4;  // vectors a logarithm step takes at once
+    static constexpr std::size_t kLockstep = 2;  // vectors a logarithm step takes at once
     static constexpr bool kHasExponentOps = true;
     static constexpr bool kTableLog = true;
 
