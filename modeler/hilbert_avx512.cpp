@@ -1,6 +1,7 @@
-// The lane kernels on AVX-512F, eight samples per vector. Built with
-// -mavx512f and called only where the processor (and the operating system)
-// report AVX-512F.
+// The lane kernels on AVX-512, eight samples per vector. Built with
+// -mavx512f -mavx512dq -mavx512vl (GCC 12 was seen to extract lanes with DQ
+// and VL instructions when told only of AVX-512F) and called only where the
+// processor and the operating system report all three.
 #include <immintrin.h>
 
 #include "modeler/hilbert_lanes.h"

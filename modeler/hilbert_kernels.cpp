@@ -129,7 +129,8 @@ bool CpuHas(SimdLevel level) {
     case SimdLevel::kAvx2:
         return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     case SimdLevel::kAvx512:
-        return __builtin_cpu_supports("avx512f");
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+               __builtin_cpu_supports("avx512vl");
     }
     return false;
 #else

@@ -313,6 +313,17 @@ inline void LogOrDefer(const typename V::D* x, typename V::D* y, unsigned* fromS
     }
 }
 
+// The index of the lowest set bit of x != 0.
+inline unsigned LowestBit(std::uint64_t x) {
+#if defined(__GNUC__) || defined(__clang__)
+    return static_cast<unsigned>(__builtin_ctzll(x));
+#else
+    unsigned n = 0;
+    for (; (x & 1u) == 0; x >>= 1) ++n;
+    return n;
+#endif
+}
+
 // The binary exponent of a positive normal double, and 2^e as a double.
 inline int Exponent(double x) {
     std::uint64_t u;
@@ -566,10 +577,10 @@ void FillTile(const LaneWork& work, std::size_t a, std::size_t b, double* lpTile
     std::size_t count = 0;
     for (std::size_t chunk = 0; chunk < (kWords + 63) / 64; ++chunk)
         for (std::uint64_t list = listed[chunk]; list != 0; list &= list - 1) {
-            const std::size_t w = 64 * chunk + static_cast<unsigned>(__builtin_ctzll(list));
+            const std::size_t w = 64 * chunk + LowestBit(list);
             std::uint64_t bits = words[w];
             do {
-                const unsigned i = static_cast<unsigned>(__builtin_ctzll(bits));
+                const unsigned i = LowestBit(bits);
                 const std::size_t at = (8 * w + i / 8) * V::kLanes + i % 8;
                 const std::size_t row = (at / kTile) % kTile, column = at % kTile;
                 args[count] = at < kArea ? wb[row] + wa[column] : wa[column] - wb[row];
