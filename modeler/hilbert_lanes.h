@@ -235,7 +235,7 @@ struct BinadeConstants {
 // log(x) for the lanes it can round with certainty; the lanes left to
 // std::log are returned in `fromStd`, their values undefined. kAbsolute: the
 // logarithm of |x| is wanted (the exponent and mantissa instructions ignore
-// the sign; the other levels must be given |x|). kOneBinade wants x >= 0.
+// the sign; the other levels must be given |x|). Outside kAny, x >= 0.
 template <class V, bool kAbsolute = false, ArgRange kRange = ArgRange::kAny, std::size_t N = 1>
 inline void LogOrDefer(const typename V::D* x, typename V::D* y, unsigned* fromStd,
                        const LogTables<V>& tables, const BinadeConstants<V>* binade = nullptr) {
