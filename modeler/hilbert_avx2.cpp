@@ -14,7 +14,9 @@ struct Avx2 {
     using M = __m256d;
     using I = __m256i;
     static constexpr std::size_t kLanes = 4;
+    static constexpr std::size_t kLockstep = 2;  // vectors a logarithm step takes at once
     static constexpr bool kHasExponentOps = false;
+    static constexpr bool kTableLog = true;
 
     static D Set1(double a) { return _mm256_set1_pd(a); }
     static D Load(const double* p) { return _mm256_loadu_pd(p); }
@@ -41,22 +43,30 @@ struct Avx2 {
     static I Set64(std::uint64_t a) { return _mm256_set1_epi64x(static_cast<long long>(a)); }
     static I And64(I a, I b) { return _mm256_and_si256(a, b); }
     static I Or64(I a, I b) { return _mm256_or_si256(a, b); }
+    static I Sub64(I a, I b) { return _mm256_sub_epi64(a, b); }
     static I Shr52(I a) { return _mm256_srli_epi64(a, 52); }
-    template <unsigned kBits>
-    static I Shr(I a) { return _mm256_srli_epi64(a, kBits); }
-    // Eight entries in two registers, picked by a cross-lane permute of
-    // 32-bit halves (entry e & 3 is halves 2(e & 3) and 2(e & 3) + 1), then
-    // bit 2 of the index (moved to the sign bit) chooses the register.
+    // Eight entries: the low 32-bit halves in one register, the high halves in
+    // another. The index (x's bits shifted) is copied into both halves of its
+    // lane; one permute picks each half, and a blend joins them.
     using LogTable = lanes::Table8;
-    static D Lookup(const double* table, I index) {
-        const I twice = _mm256_slli_epi64(_mm256_and_si256(index, _mm256_set1_epi64x(3)), 1);
-        const I halves = _mm256_or_si256(_mm256_or_si256(twice, _mm256_slli_epi64(twice, 32)),
-                                         _mm256_set1_epi64x(1LL << 32));
-        const __m256 lo = _mm256_permutevar8x32_ps(_mm256_castpd_ps(_mm256_load_pd(table)), halves);
-        const __m256 hi =
-            _mm256_permutevar8x32_ps(_mm256_castpd_ps(_mm256_load_pd(table + 4)), halves);
-        return _mm256_blendv_pd(_mm256_castps_pd(lo), _mm256_castps_pd(hi),
-                                _mm256_castsi256_pd(_mm256_slli_epi64(index, 61)));
+    struct Table {
+        __m256 lo, hi;
+    };
+    static Table LoadTable(const double* column) {
+        const __m256i split = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+        const __m256 a = _mm256_permutevar8x32_ps(_mm256_castpd_ps(_mm256_load_pd(column)), split);
+        const __m256 b =
+            _mm256_permutevar8x32_ps(_mm256_castpd_ps(_mm256_load_pd(column + 4)), split);
+        return {_mm256_permute2f128_ps(a, b, 0x20), _mm256_permute2f128_ps(a, b, 0x31)};
+    }
+    template <unsigned kBits>
+    static I Shr(I a) {
+        return _mm256_shuffle_epi32(_mm256_srli_epi64(a, kBits), _MM_SHUFFLE(2, 2, 0, 0));
+    }
+    static D Lookup(const Table& t, I index) {
+        const __m256i lo = _mm256_castps_si256(_mm256_permutevar8x32_ps(t.lo, index));
+        const __m256i hi = _mm256_castps_si256(_mm256_permutevar8x32_ps(t.hi, index));
+        return _mm256_castsi256_pd(_mm256_blend_epi32(lo, hi, 0xaa));
     }
 
     static void Transpose(D* rows) {
@@ -71,7 +81,6 @@ struct Avx2 {
     }
 
     static D Log(D x) { return lanes::Log<Avx2>(x); }
-    static D LogOrDefer(D x, unsigned& fromStd) { return lanes::LogOrDefer<Avx2>(x, fromStd); }
 };
 
 }  // namespace

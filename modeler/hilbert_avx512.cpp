@@ -1,6 +1,7 @@
-// The lane kernels on AVX-512F, eight samples per vector. Built with
-// -mavx512f and called only where the processor (and the operating system)
-// report AVX-512F.
+// The lane kernels on AVX-512, eight samples per vector. Built with
+// -mavx512f -mavx512dq -mavx512vl (GCC 12 was seen to extract lanes with DQ
+// and VL instructions when told only of AVX-512F) and called only where the
+// processor and the operating system report all three.
 #include <immintrin.h>
 
 #include "modeler/hilbert_lanes.h"
@@ -16,7 +17,9 @@ struct Avx512 {
     using M = __mmask8;
     using I = __m512i;
     static constexpr std::size_t kLanes = 8;
+    static constexpr std::size_t kLockstep = 2;  // vectors a logarithm step takes at once
     static constexpr bool kHasExponentOps = true;
+    static constexpr bool kTableLog = true;
 
     static D Set1(double a) { return _mm512_set1_pd(a); }
     static D Load(const double* p) { return _mm512_loadu_pd(p); }
@@ -48,6 +51,7 @@ struct Avx512 {
     static I Set64(std::uint64_t a) { return _mm512_set1_epi64(static_cast<long long>(a)); }
     static I And64(I a, I b) { return _mm512_and_si512(a, b); }
     static I Or64(I a, I b) { return _mm512_or_si512(a, b); }
+    static I Sub64(I a, I b) { return _mm512_sub_epi64(a, b); }
     // Here and below the zero-masking forms with a full mask: GCC 12 warns
     // about the undefined source operand inside the plain ones.
     static I Shr52(I a) { return _mm512_maskz_srli_epi64(0xff, a, 52); }
@@ -57,13 +61,17 @@ struct Avx512 {
     // as the bit manipulation of the other levels.
     static D Exponent(D x) { return _mm512_maskz_getexp_pd(0xff, x); }
     static D Mantissa(D x) {
-        return _mm512_maskz_getmant_pd(0xff, x, _MM_MANT_NORM_1_2, _MM_MANT_SIGN_src);
+        return _mm512_maskz_getmant_pd(0xff, x, _MM_MANT_NORM_1_2, _MM_MANT_SIGN_zero);
     }
     // Sixteen entries fit two registers; the permute reads the low four bits.
     using LogTable = lanes::Table16;
-    static D Lookup(const double* table, I index) {
-        return _mm512_permutex2var_pd(_mm512_load_pd(table), index, _mm512_load_pd(table + 8));
+    struct Table {
+        D lo, hi;
+    };
+    static Table LoadTable(const double* column) {
+        return {_mm512_load_pd(column), _mm512_load_pd(column + 8)};
     }
+    static D Lookup(const Table& t, I index) { return _mm512_permutex2var_pd(t.lo, index, t.hi); }
 
     static void Transpose(D* rows) {
         // Pairs, then 128-bit quarters, then 256-bit halves.
@@ -86,7 +94,6 @@ struct Avx512 {
     }
 
     static D Log(D x) { return lanes::Log<Avx512>(x); }
-    static D LogOrDefer(D x, unsigned& fromStd) { return lanes::LogOrDefer<Avx512>(x, fromStd); }
 };
 
 }  // namespace

@@ -31,7 +31,9 @@ struct Scalar {
     using M = bool;
     using I = std::uint64_t;
     static constexpr std::size_t kLanes = 1;
+    static constexpr std::size_t kLockstep = 1;  // vectors a logarithm step takes at once
     static constexpr bool kHasExponentOps = false;
+    static constexpr bool kTableLog = kLog != ScalarLog::kStd;
 
     static D Set1(double a) { return a; }
     static D Load(const double* p) { return *p; }
@@ -66,11 +68,14 @@ struct Scalar {
     static I Set64(std::uint64_t a) { return a; }
     static I And64(I a, I b) { return a & b; }
     static I Or64(I a, I b) { return a | b; }
+    static I Sub64(I a, I b) { return a - b; }
     static I Shr52(I a) { return a >> 52; }
     template <unsigned kBits>
     static I Shr(I a) { return a >> kBits; }
     using LogTable = std::conditional_t<kLog == ScalarLog::kTable8, lanes::Table8, lanes::Table16>;
-    static D Lookup(const double* table, I index) {
+    using Table = const double*;
+    static Table LoadTable(const double* column) { return column; }
+    static D Lookup(Table table, I index) {
         return table[index & (kLog == ScalarLog::kTable8 ? 7 : 15)];
     }
     static void Transpose(D*) {}
@@ -80,14 +85,6 @@ struct Scalar {
             return std::log(x);
         else
             return lanes::Log<Scalar>(x);
-    }
-    static D LogOrDefer(D x, unsigned& fromStd) {
-        if constexpr (kLog == ScalarLog::kStd) {
-            fromStd = 0;
-            return std::log(x);
-        } else {
-            return lanes::LogOrDefer<Scalar>(x, fromStd);
-        }
     }
 };
 
@@ -132,7 +129,8 @@ bool CpuHas(SimdLevel level) {
     case SimdLevel::kAvx2:
         return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     case SimdLevel::kAvx512:
-        return __builtin_cpu_supports("avx512f");
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+               __builtin_cpu_supports("avx512vl");
     }
     return false;
 #else
@@ -172,11 +170,25 @@ void RunLanes(const LossSegments& s, std::vector<double>& r, SimdLevel level) {
         zeroSum[i] = std::isfinite(s.w[i]) &&
                      std::binary_search(finite.begin(), finite.end(), -s.w[i]);
 
-    std::vector<double> stdArgs(2 * kTile * kTile);
-    std::vector<std::uint32_t> stdAt(2 * kTile * kTile);
-    const LaneWork work{s.w.data(),   segments.data(), zeroSum.data(), samples.data(),
-                        n,            padded,          state.data(),   tiles.data(),
-                        stdArgs.data(), stdAt.data()};
+    std::vector<unsigned char> deferred(2 * kTile * kTile);
+    std::vector<double> deferredArgs(2 * kTile * kTile);
+    std::vector<std::uint16_t> deferredAt(2 * kTile * kTile);
+    // Each block's range of samples tells the kernel what it may assume of a
+    // tile's arguments (see ArgRange in hilbert_lanes.h).
+    std::vector<BlockRange> blocks(padded / kTile);
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        const double* first = &samples[b * kTile];
+        BlockRange range{first[0], first[0]};
+        for (std::size_t i = 1; i < kTile && !std::isnan(range.lo); ++i)
+            range = std::isnan(first[i]) ? BlockRange{first[i], first[i]}
+                                         : BlockRange{std::min(range.lo, first[i]),
+                                                      std::max(range.hi, first[i])};
+        blocks[b] = range;
+    }
+    const LaneWork work{s.w.data(),      segments.data(),     zeroSum.data(),
+                        samples.data(),  n,                   padded,
+                        state.data(),    tiles.data(),        deferred.data(),
+                        deferredArgs.data(), deferredAt.data(), blocks.data()};
     switch (level) {
     case SimdLevel::kScalar:
         lanes::HilbertLanes<Scalar<ScalarLog::kStd>, 4>(work, out.data());

@@ -20,13 +20,21 @@
 #ifndef MATMODEL_MODELER_HILBERT_LANES_H
 #define MATMODEL_MODELER_HILBERT_LANES_H
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 
 namespace matmodel::detail {
 
 constexpr std::size_t kTile = 32;          // samples per block; a multiple of every lane count
 constexpr std::size_t kSegmentStride = 4;  // doubles per segment in LaneWork::segments
+
+/// The least and greatest sample frequency of a block; NaN if any is NaN.
+struct BlockRange {
+    double lo, hi;
+};
 
 /// What the lane kernels read and the scratch they write, all owned by the caller.
 struct LaneWork {
@@ -38,8 +46,10 @@ struct LaneWork {
     std::size_t padded;           // a multiple of kTile
     double* state;                // 3 * padded, zero: per sample the sum and the two last logarithms
     double* tiles;                // 4 * kTile * kTile
-    double* stdArgs;              // 2 * kTile * kTile: arguments left to std::log ...
-    std::uint32_t* stdAt;         // ... and where in the tiles their logarithms go
+    unsigned char* deferred;      // 2 * kTile * kTile: per vector of a tile, the lanes left to std::log
+    double* deferredArgs;         // 2 * kTile * kTile: their arguments ...
+    std::uint16_t* deferredAt;    // ... and places in the tiles
+    const BlockRange* blocks;     // padded / kTile: the range of each block's samples
 };
 
 // One entry point per instruction set, each in its own source file.
@@ -66,103 +76,126 @@ constexpr double kInvPi = 0.3183098861837907;
 // log(x) with an error bound far below half an ulp, keeps the rounded result
 // where the exact value is clearly away from the midpoint between two doubles
 // (there the correctly rounded result is the only one std::log can return),
-// and calls std::log for the rest: about one lane in a hundred, plus zero,
+// and leaves the rest to std::log: about one lane in 140, plus zero,
 // negatives, infinity, NaN, subnormals and x below 8.
 //
-// For x = 2^k m, m in [1, 2), the top bits of m pick the middle c of one of
-// 2^b equal parts of [1, 2) and a one-term reduction r = m/c - 1:
-//     log(x) = k ln2 + log(c) + log1p(r),   log1p(r) = r + r^2 (-1/2 + r Q(r)),
-// Q being a Chebyshev fit of (log1p(r) - r + r^2/2) / r^3 over the range of r
-// (see the two tables below). ln 2 and log(c) are split into a part on the
-// 2^-42 grid and the rest, so that k ln2hi + log(c)hi is exact.
-// r = m invC - 1 is rounded once by a fused multiply-add, and log(c) stands
-// for -log(invC), invC being the double nearest 1/c. (Without fused
-// multiply-add the kernels call std::log lane by lane.)
+// For x = 2^k m, m in [1, 2), the top bits of m pick one of 2^b equal parts of
+// [1, 2) and, from a table, a number invC close to the reciprocal of the
+// part's middle:
+//     log(x) = k ln2 + L + log1p(r),   r = m invC - 1,   L = -log(invC),
+//     log1p(r) = r + r^2 (-1/2 + r Q(r)),
+// Q being a Chebyshev fit of (log1p(r) - r + r^2/2) / r^3 over the range of r.
+// Each invC was searched among the doubles within 2e-7 of 1/middle for one
+// whose L lies within 2^-64 of a multiple of 2^-42 (Gal's accurate tables):
+// the table holds that multiple, and the rest is left in the error bound. As
+// ln2's head kLn2Hi is a multiple of 2^-42 too, hi = k kLn2Hi + L is exact, and
+// only k kLn2Lo joins the polynomial's small tail. r is rounded once, by a
+// fused multiply-add. (Without fused multiply-add the kernels call std::log.)
+//
+// The rounding test. With s = r + tail (rounded) and y = hi + s (rounded),
+// yl = (hi - y) + s is exact (|hi| > 2 > |s|: Fast2Sum), so y + yl = hi + s,
+// which is within kError of log(x). If |yl| + kError is below half an ulp of y
+// less 2^-9 ulp, log(x) is more than 2^-9 ulp away from the midpoints on
+// either side of y, and std::log, within 0.5 + 2^-9 ulp of log(x), returns y.
 
-constexpr double kLn2Hi = 0x1.62e42fefa38p-1;
+constexpr double kLn2Hi = 0x1.62e42fefa38p-1;  // a multiple of 2^-42; k kLn2Hi is exact
 constexpr double kLn2Lo = 0x1.ef35793c7673p-45;
 // std::log (glibc) is within 0.5 + 2^-9 ulp of the exact value for x >= 8: a
 // few times the largest excess measured over millions of arguments near
 // midpoints. Lanes that close to a midpoint go to std::log.
 constexpr double kNearMidpoint = 1.0 - 0x1p-8;  // of half an ulp
 constexpr double kTableBottom = 8.0;
-constexpr double kTableTop = 0x1p1022;
 constexpr std::uint64_t kMantissaMask = 0x000fffffffffffffULL;
 constexpr std::uint64_t kExponentMask = 0x7ff0000000000000ULL;
 constexpr std::uint64_t kOneBits = 0x3ff0000000000000ULL;
 constexpr std::uint64_t kTwoTo52Bits = 0x4330000000000000ULL;  // or-ed into n < 2^52: 2^52 + n
 constexpr double kTwoTo52 = 4503599627370496.0;
 
-// Sixteen parts, |r| <= 1/33, degree-6 Q (fit error in log1p below 1.1e-18);
-// two registers of AVX-512 hold a column.
+// Sixteen parts, |r| <= 0.0304, degree-6 Q (fit error in log1p 1.1e-18); one
+// AVX-512 permute of two registers looks a column up.
 struct Table16 {
     static constexpr unsigned kShift = 48;  // x's bits shifted: the index in the low 4 bits
-    // A bound on the error of hi + s before its last rounding: approximation
-    // (1.1e-18), the rounding of r (1.7e-18) and of s (1.7e-18), and less.
+    // A bound on |hi + s - log(x)|: the rounding of r (1.8e-18) and of s
+    // (1.8e-18), the fit (1.1e-18), the rest of the polynomial's roundings
+    // (2e-19) and of the table (5e-20).
     static constexpr double kError = 6e-18;
+    static constexpr double kSpan = 0x1p-5;  // above |s| = |r + tail| (0.0308)
     alignas(64) static constexpr double kInvC[16] = {
-        0x1.f07c1f07c1f08p-1, 0x1.d41d41d41d41dp-1, 0x1.bacf914c1bad0p-1, 0x1.a41a41a41a41ap-1,
-        0x1.8f9c18f9c18fap-1, 0x1.7d05f417d05f4p-1, 0x1.6c16c16c16c17p-1, 0x1.5c9882b931057p-1,
-        0x1.4e5e0a72f0539p-1, 0x1.4141414141414p-1, 0x1.3521cfb2b78c1p-1, 0x1.29e4129e4129ep-1,
-        0x1.1f7047dc11f70p-1, 0x1.15b1e5f75270dp-1, 0x1.0c9714fbcda3bp-1, 0x1.0410410410410p-1};
-    // -log(invC): on the 2^-42 grid, and the rest.
-    alignas(64) static constexpr double kLogCHi[16] = {
-        0x1.f829b0e780000p-6, 0x1.6f0d28ae58000p-4, 0x1.29552f8200000p-3, 0x1.9525a9cf46000p-3,
-        0x1.fb9186d5e4000p-3, 0x1.2e8e2bae12000p-2, 0x1.5d1bdbf581000p-2, 0x1.89a3386c14000p-2,
-        0x1.b44f77bcc9000p-2, 0x1.dd46a04c1c000p-2, 0x1.02552a5a5d000p-1, 0x1.154c3d2f4d800p-1,
-        0x1.2795e1289b000p-1, 0x1.393e0d3562800p-1, 0x1.4a4f85db04000p-1, 0x1.5ad404c35a000p-1};
-    alignas(64) static constexpr double kLogCLo[16] = {
-        0x1.97c267c7e09e4p-45,  -0x1.4b2241b664613p-44, -0x1.5bd67f4471dfcp-44,
-        -0x1.294937d9f158fp-44, -0x1.d6b2aab993c87p-47, -0x1.6791e99b72bd8p-45,
-        -0x1.8d97dc9c7c238p-44, 0x1.2d92d38c40882p-45,  -0x1.38068224aa2cep-47,
-        0x1.283fb989a9274p-44,  0x1.fe3d38d2bafddp-46,  -0x1.0af338662e34dp-44,
-        0x1.1b6b783f3db97p-45,  0x1.0cd8e221301b7p-44,  -0x1.4575d840b8591p-45,
-        -0x1.a509acaab41fcp-46};
+        0x1.f07c1b5cf1147p-1, 0x1.d41d3ff7246d6p-1, 0x1.bacf9335fcd49p-1, 0x1.a41a429665a02p-1,
+        0x1.8f9c19c07319bp-1, 0x1.7d05f6245467cp-1, 0x1.6c16c1b047af3p-1, 0x1.5c9884ea88915p-1,
+        0x1.4e5e0b71b19f2p-1, 0x1.4141441a7983ep-1, 0x1.3521d04a59184p-1, 0x1.29e40f3566a27p-1,
+        0x1.1f7044b3648c2p-1, 0x1.15b1e676230ep-1,  0x1.0c9717a00f726p-1, 0x1.041041eb40bccp-1};
+    // -log(kInvC), to the nearest multiple of 2^-42 (within 2^-64).
+    alignas(64) static constexpr double kLogC[16] = {
+        0x1.f82a29ec7p-6,   0x1.6f0d38fbd8p-4,  0x1.295526a84ep-3,  0x1.9525a53216p-3,
+        0x1.fb9182db96p-3,  0x1.2e8e262c6fp-2,  0x1.5d1bdb35b7p-2,  0x1.89a331fb23p-2,
+        0x1.b44f74b099p-2,  0x1.dd469737b9p-2,  0x1.0255295f398p-1, 0x1.154c430b85p-1,
+        0x1.2795e6c91p-1,   0x1.393e0c4b92p-1,  0x1.4a4f80d1e68p-1, 0x1.5ad402fc328p-1};
 
-    // -1/2 + r Q(r)
-    template <class V>
-    static typename V::D Poly(typename V::D r) {
-        using D = typename V::D;
-        D q = V::Fma(r, V::Set1(0.11125737138673407), V::Set1(-0.12516088393386643));
-        q = V::Fma(r, q, V::Set1(0.14285707567065423));
-        q = V::Fma(r, q, V::Set1(-0.16666659276294388));
-        q = V::Fma(r, q, V::Set1(0.20000000000771423));
-        q = V::Fma(r, q, V::Set1(-0.2500000000084855));
-        q = V::Fma(r, q, V::Set1(0.3333333333333333));
-        return V::Fma(r, q, V::Set1(-0.5));
+    // r2 (-1/2 + r Q(r)) + c for N vectors, Q by Estrin's scheme (short
+    // dependency chains); r2 = r r.
+    template <class V, std::size_t N>
+    static void Poly(const typename V::D* r, const typename V::D* r2, const typename V::D* c,
+                     typename V::D* out) {
+        typename V::D p01[N], p23[N], p45[N], p67[N];
+        for (std::size_t n = 0; n < N; ++n) {
+            p01[n] = V::Fma(r[n], V::Set1(0x1.5555555555555p-2), V::Set1(-0.5));
+            p23[n] = V::Fma(r[n], V::Set1(0x1.99999999dd6a9p-3), V::Set1(-0x1.00000000254c5p-2));
+            p45[n] = V::Fma(r[n], V::Set1(0x1.24924020f13f6p-3), V::Set1(-0x1.55554b6afd6d9p-3));
+            p67[n] = V::Fma(r[n], V::Set1(0x1.c7b5c7b9c1a0ap-4), V::Set1(-0x1.0054555a7a0ebp-3));
+        }
+        for (std::size_t n = 0; n < N; ++n) {
+            p01[n] = V::Fma(r2[n], p23[n], p01[n]);
+            p45[n] = V::Fma(r2[n], p67[n], p45[n]);
+        }
+        for (std::size_t n = 0; n < N; ++n) p01[n] = V::Fma(V::Mul(r2[n], r2[n]), p45[n], p01[n]);
+        for (std::size_t n = 0; n < N; ++n) out[n] = V::Fma(r2[n], p01[n], c[n]);
     }
 };
 
-// Eight parts, |r| <= 1/17, degree-8 Q (fit error in log1p below 6e-19); two
-// AVX2 registers hold a column.
+// Eight parts, |r| <= 0.0589, degree-8 Q (fit error in log1p 6e-19); two
+// AVX2 permutes of one register each look a column up.
 struct Table8 {
     static constexpr unsigned kShift = 49;  // the index in the low 3 bits
-    // Approximation (0.6e-18), rounding of r (3.7e-18) and of s (3.5e-18), and less.
+    // Rounding of r (3.7e-18) and of s (3.5e-18), the fit (6e-19), the rest
+    // of the polynomial (7e-19) and the table (6e-20).
     static constexpr double kError = 1e-17;
+    static constexpr double kSpan = 0x1p-4;  // above |s| = |r + tail| (0.0607)
     alignas(64) static constexpr double kInvC[8] = {
-        0x1.e1e1e1e1e1e1ep-1, 0x1.af286bca1af28p-1, 0x1.8618618618618p-1, 0x1.642c8590b2164p-1,
-        0x1.47ae147ae147bp-1, 0x1.2f684bda12f68p-1, 0x1.1a7b9611a7b96p-1, 0x1.0842108421084p-1};
-    alignas(64) static constexpr double kLogCHi[8] = {
-        0x1.f0a30c0118000p-5, 0x1.5ff3070a7a000p-3, 0x1.1675cababa000p-2, 0x1.739d7f6bbd000p-2,
-        0x1.c8ff7c79aa000p-2, 0x1.0be72e4252800p-1, 0x1.307d7334f1000p-1, 0x1.52a2d265bc800p-1};
-    alignas(64) static constexpr double kLogCLo[8] = {
-        -0x1.d579e83368e91p-45, -0x1.8546f183bebf2p-44, 0x1.83c0e731f55c4p-44,
-        0x1.c7389314feb50p-52,  -0x1.77acf689f8434p-44, 0x1.419b4c4bdd99fp-44,
-        0x1.7c7f6b2143eadp-46,  -0x1.2a68c41ba8752p-44};
+        0x1.e1e1e1b115119p-1, 0x1.af286db20a5edp-1, 0x1.861861648b92ap-1, 0x1.642c84d8fcdefp-1,
+        0x1.47ae15ea292a7p-1, 0x1.2f684e78ac40ap-1, 0x1.1a7b95e2e893dp-1, 0x1.08420ff8dee4ap-1};
+    alignas(64) static constexpr double kLogC[8] = {
+        0x1.f0a30f3ebp-5,   0x1.5ff2fdfcc8p-3,  0x1.1675cb12ccp-2, 0x1.739d817be6p-2,
+        0x1.c8ff77fde9p-2,  0x1.0be729d6bp-1,   0x1.307d7389ab8p-1, 0x1.52a2d3738c8p-1};
 
-    template <class V>
-    static typename V::D Poly(typename V::D r) {
-        using D = typename V::D;
-        D q = V::Fma(r, V::Set1(0.09151079822817348), V::Set1(-0.1006518172944716));
-        q = V::Fma(r, q, V::Set1(0.1111095470598457));
-        q = V::Fma(r, q, V::Set1(-0.12499830572145083));
-        q = V::Fma(r, q, V::Set1(0.1428571443616759));
-        q = V::Fma(r, q, V::Set1(-0.16666666829646046));
-        q = V::Fma(r, q, V::Set1(0.19999999999960938));
-        q = V::Fma(r, q, V::Set1(-0.24999999999957687));
-        q = V::Fma(r, q, V::Set1(0.3333333333333333));
-        return V::Fma(r, q, V::Set1(-0.5));
+    template <class V, std::size_t N>
+    static void Poly(const typename V::D* r, const typename V::D* r2, const typename V::D* c,
+                     typename V::D* out) {
+        typename V::D p01[N], p23[N], p45[N], p67[N], p89[N], r4[N];
+        for (std::size_t n = 0; n < N; ++n) {
+            p01[n] = V::Fma(r[n], V::Set1(0x1.5555555555555p-2), V::Set1(-0.5));
+            p23[n] = V::Fma(r[n], V::Set1(0x1.99999999962abp-3), V::Set1(-0x1.fffffffffc47fp-3));
+            p45[n] = V::Fma(r[n], V::Set1(0x1.249249583c6e4p-3), V::Set1(-0x1.5555558d4ca0fp-3));
+            p67[n] = V::Fma(r[n], V::Set1(0x1.c71ace18f6814p-4), V::Set1(-0x1.fffe39603fe0cp-4));
+            p89[n] = V::Fma(r[n], V::Set1(0x1.76d3e6c322184p-4), V::Set1(-0x1.9c44f1b68465fp-4));
+        }
+        for (std::size_t n = 0; n < N; ++n) {
+            r4[n] = V::Mul(r2[n], r2[n]);
+            p01[n] = V::Fma(r2[n], p23[n], p01[n]);
+            p45[n] = V::Fma(r2[n], p67[n], p45[n]);
+        }
+        for (std::size_t n = 0; n < N; ++n)
+            p01[n] = V::Fma(V::Mul(r4[n], r4[n]), p89[n], V::Fma(r4[n], p45[n], p01[n]));
+        for (std::size_t n = 0; n < N; ++n) out[n] = V::Fma(r2[n], p01[n], c[n]);
     }
+};
+
+// The two table columns in the form V looks them up from; loaded once per tile.
+template <class V>
+struct LogTables {
+    using T = typename V::LogTable;
+    typename V::Table invC = V::LoadTable(T::kInvC);
+    typename V::Table logC = V::LoadTable(T::kLogC);
 };
 
 // std::log lane by lane: the logarithm of the levels without fused multiply-add.
@@ -185,51 +218,190 @@ typename V::D WithStdLog(typename V::D x, typename V::D y, unsigned fromStd) {
     return V::Load(ys);
 }
 
-// log(x) for the lanes it can round with certainty; the lanes left to
-// std::log are returned in `fromStd`, their values undefined.
+// What a caller knows of the logarithm's arguments. kAny: nothing. kTable:
+// finite and at least 8, so the range is not tested. kOneBinade: that, and
+// all have the same binary exponent k and all logarithms lie inside one
+// binade, so k, the table heads k kLn2Hi + L and the rounding test's limit
+// are constants, and the table's invC can be scaled by 2^-k to take x itself.
+enum class ArgRange { kAny, kTable, kOneBinade };
+
+// The constants of kOneBinade.
 template <class V>
-inline typename V::D LogOrDefer(typename V::D x, unsigned& fromStd) {
+struct BinadeConstants {
+    typename V::Table invC, hi;  // per table entry: invC 2^-k, k kLn2Hi + L (exact)
+    typename V::D klo, limit;    // k kLn2Lo, the rounding test's limit
+};
+
+// log(x) for the lanes it can round with certainty; the lanes left to
+// std::log are returned in `fromStd`, their values undefined. kAbsolute: the
+// logarithm of |x| is wanted (the exponent and mantissa instructions ignore
+// the sign; the other levels must be given |x|). Outside kAny, x >= 0.
+template <class V, bool kAbsolute = false, ArgRange kRange = ArgRange::kAny, std::size_t N = 1>
+inline void LogOrDefer(const typename V::D* x, typename V::D* y, unsigned* fromStd,
+                       const LogTables<V>& tables, const BinadeConstants<V>* binade = nullptr) {
+    // N vectors in lock step, one step of each in turn: what a step needs was
+    // issued a step earlier, so few operations wait in the processor's
+    // queues for their operands.
     using D = typename V::D;
-    const auto bits = V::Bits(x);
-    D k, m;
-    if constexpr (V::kHasExponentOps) {
-        k = V::Exponent(x);
-        m = V::Mantissa(x);
-    } else {
-        // For a negative x the sign lands in k; such lanes are not kept anyway.
-        k = V::Sub(V::FromBits(V::Or64(V::Shr52(bits), V::Set64(kTwoTo52Bits))),
-                   V::Set1(kTwoTo52 + 1023.0));
-        m = V::FromBits(V::Or64(V::And64(bits, V::Set64(kMantissaMask)), V::Set64(kOneBits)));
-    }
     using T = typename V::LogTable;
-    const auto index = V::template Shr<T::kShift>(bits);
-    const D invC = V::Lookup(T::kInvC, index);
-    const D logCHi = V::Lookup(T::kLogCHi, index);
-    const D r = V::Fma(m, invC, V::Set1(-1.0));
-    const D lo = V::Fma(k, V::Set1(kLn2Lo), V::Lookup(T::kLogCLo, index));
-    const D hi = V::Fma(k, V::Set1(kLn2Hi), logCHi);  // exact
-    const D p = V::Mul(V::Mul(r, r), T::template Poly<V>(r));
-    const D s = V::Add(r, V::Add(p, lo));
-    const D y = V::Add(hi, s);
-    // y + e = hi + s exactly (|hi| > 2 > |s|). The exact logarithm is within
-    // T::kError of that; keep y if it is clearly closer than half an ulp.
-    const D e = V::Add(V::Sub(hi, y), s);
-    // Half an ulp of y is 2^-53 times y with its mantissa cleared.
-    const D limit = V::Fma(V::FromBits(V::And64(V::Bits(y), V::Set64(kExponentMask))),
-                           V::Set1(0x1p-53 * kNearMidpoint), V::Set1(-T::kError));
-    // Ordered compares: NaN fails.
-    const auto keep = V::And(V::And(V::Ge(x, V::Set1(kTableBottom)), V::Lt(x, V::Set1(kTableTop))),
-                             V::Lt(V::Abs(e), limit));
-    fromStd = ~V::MaskBits(keep) & ((1u << V::kLanes) - 1u);
-    return y;
+    typename V::I index[N];
+    D k[N], r[N], hi[N], klo[N], r2[N], tail[N], s[N], yl[N], limit[N];
+    for (std::size_t n = 0; n < N; ++n) index[n] = V::template Shr<T::kShift>(V::Bits(x[n]));
+    if constexpr (kRange == ArgRange::kOneBinade) {
+        // x invC 2^-k = m invC: the same r, rounded once.
+        for (std::size_t n = 0; n < N; ++n)
+            r[n] = V::Fma(x[n], V::Lookup(binade->invC, index[n]), V::Set1(-1.0));
+        for (std::size_t n = 0; n < N; ++n) {
+            hi[n] = V::Lookup(binade->hi, index[n]);
+            klo[n] = binade->klo;
+        }
+    } else {
+        D m[N];
+        for (std::size_t n = 0; n < N; ++n) {
+            if constexpr (V::kHasExponentOps) {
+                k[n] = V::Exponent(x[n]);
+                m[n] = V::Mantissa(x[n]);
+            } else {
+                const auto bits = V::Bits(x[n]);
+                k[n] = V::Sub(V::FromBits(V::Or64(V::Shr52(bits), V::Set64(kTwoTo52Bits))),
+                              V::Set1(kTwoTo52 + 1023.0));
+                m[n] = V::FromBits(
+                    V::Or64(V::And64(bits, V::Set64(kMantissaMask)), V::Set64(kOneBits)));
+            }
+        }
+        for (std::size_t n = 0; n < N; ++n)
+            r[n] = V::Fma(m[n], V::Lookup(tables.invC, index[n]), V::Set1(-1.0));
+        for (std::size_t n = 0; n < N; ++n) {
+            hi[n] = V::Fma(k[n], V::Set1(kLn2Hi), V::Lookup(tables.logC, index[n]));  // exact
+            klo[n] = V::Mul(k[n], V::Set1(kLn2Lo));
+        }
+    }
+    for (std::size_t n = 0; n < N; ++n) r2[n] = V::Mul(r[n], r[n]);
+    T::template Poly<V, N>(r, r2, klo, tail);
+    for (std::size_t n = 0; n < N; ++n) s[n] = V::Add(r[n], tail[n]);
+    for (std::size_t n = 0; n < N; ++n) y[n] = V::Add(hi[n], s[n]);
+    for (std::size_t n = 0; n < N; ++n) yl[n] = V::Sub(hi[n], y[n]);
+    for (std::size_t n = 0; n < N; ++n) yl[n] = V::Add(yl[n], s[n]);  // y + yl = hi + s exactly
+    for (std::size_t n = 0; n < N; ++n) {
+        if constexpr (kRange == ArgRange::kOneBinade) {
+            limit[n] = binade->limit;
+        } else {
+            // Half an ulp of y is 2^-53 times y with its mantissa cleared. It
+            // is taken from hi - T::kSpan instead, never above y (|s| <
+            // T::kSpan), so that it is ready before y: no worse than y's own
+            // but at the bottom of a binade, and there it is the finer
+            // spacing below a power of two that counts anyway.
+            const D floor = V::FromBits(
+                V::And64(V::Bits(V::Sub(hi[n], V::Set1(T::kSpan))), V::Set64(kExponentMask)));
+            limit[n] = V::Fma(floor, V::Set1(0x1p-53 * kNearMidpoint), V::Set1(-T::kError));
+        }
+    }
+    for (std::size_t n = 0; n < N; ++n) {
+        auto keep = V::Lt(V::Abs(yl[n]), limit[n]);
+        if constexpr (kRange == ArgRange::kAny) {
+            // Ordered compares: NaN fails. Infinity fails through yl (NaN)
+            // where the exponent comes from its instruction, through k
+            // elsewhere.
+            if constexpr (V::kHasExponentOps)
+                keep = V::And(
+                    V::Ge(kAbsolute ? k[n] : x[n], V::Set1(kAbsolute ? 3.0 : kTableBottom)), keep);
+            else
+                keep = V::And(
+                    V::And(V::Ge(x[n], V::Set1(kTableBottom)), V::Lt(k[n], V::Set1(1024.0))), keep);
+        }
+        fromStd[n] = ~V::MaskBits(keep) & ((1u << V::kLanes) - 1u);
+    }
+}
+
+// The index of the lowest set bit of x != 0.
+inline unsigned LowestBit(std::uint64_t x) {
+#if defined(__GNUC__) || defined(__clang__)
+    return static_cast<unsigned>(__builtin_ctzll(x));
+#else
+    unsigned n = 0;
+    for (; (x & 1u) == 0; x >>= 1) ++n;
+    return n;
+#endif
+}
+
+// The binary exponent of a positive normal double, and 2^e as a double.
+inline int Exponent(double x) {
+    std::uint64_t u;
+    std::memcpy(&u, &x, sizeof u);
+    return static_cast<int>(u >> 52) - 1023;
+}
+inline double PowerOfTwo(int e) {
+    const std::uint64_t u = static_cast<std::uint64_t>(e + 1023) << 52;
+    double x;
+    std::memcpy(&x, &u, sizeof x);
+    return x;
+}
+
+// The constants of kOneBinade for arguments in [lo, hi], 8 <= lo <= hi, if
+// there they hold. Called per half tile, so it avoids library calls where it
+// can.
+template <class V>
+bool OneBinade(double lo, double hi, BinadeConstants<V>& out) {
+    using T = typename V::LogTable;
+    constexpr std::size_t kEntries = sizeof T::kInvC / sizeof T::kInvC[0];
+    const int k = Exponent(lo);
+    // Up to 2^1000 the scaled invC stays a normal number.
+    if (Exponent(hi) != k || k > 1000) return false;
+    // Every lane's y is within an ulp (2^-43 at most) of log(x) in
+    // [k ln2, (k + 1) ln2), and std::log within an ulp of it: 2^-40 leaves
+    // room, and keeps y off the power of two itself. Only where a power of
+    // two falls in that range are the logarithms of lo and hi needed.
+    int e = Exponent(k * 0.6931471805599453 - 0x1p-40);
+    if (Exponent((k + 1) * 0.6931471805599453 + 0x1p-40) != e) {
+        e = Exponent(std::log(lo) - 0x1p-40);
+        if (Exponent(std::log(hi) + 0x1p-40) != e) return false;
+    }
+    const double dk = k, scale = PowerOfTwo(-k);
+    alignas(64) double invC[kEntries], heads[kEntries];
+    for (std::size_t j = 0; j < kEntries; ++j) {
+        invC[j] = T::kInvC[j] * scale;
+        heads[j] = dk * kLn2Hi + T::kLogC[j];
+    }
+    out.invC = V::LoadTable(invC);
+    out.hi = V::LoadTable(heads);
+    out.klo = V::Set1(dk * kLn2Lo);
+    out.limit = V::Set1(PowerOfTwo(e - 53) * kNearMidpoint - T::kError);
+    return true;
 }
 
 template <class V>
 inline typename V::D Log(typename V::D x) {
     unsigned fromStd;
-    const typename V::D y = LogOrDefer<V>(x, fromStd);
+    const LogTables<V> tables;
+    typename V::D y;
+    LogOrDefer<V>(&x, &y, &fromStd, tables);
     return fromStd == 0 ? y : WithStdLog<V>(x, y, fromStd);
 }
+
+// The logarithm FillTile applies, of |x|: the table logarithm with its
+// deferred lanes, or (levels without fused multiply-add) std::log, none
+// deferred.
+template <class V, bool = V::kTableLog>
+struct TileLog {
+    static typename V::D Arg(typename V::D x) { return V::kHasExponentOps ? x : V::Abs(x); }
+    LogTables<V> tables;
+    template <ArgRange kRange, std::size_t N>
+    void Of(const typename V::D* x, typename V::D* y, unsigned* fromStd,
+            const BinadeConstants<V>* binade) const {
+        LogOrDefer<V, true, kRange, N>(x, y, fromStd, tables, binade);
+    }
+};
+template <class V>
+struct TileLog<V, false> {
+    static typename V::D Arg(typename V::D x) { return V::Abs(x); }
+    template <ArgRange, std::size_t N>
+    void Of(const typename V::D* x, typename V::D* y, unsigned* fromStd, const void*) const {
+        for (std::size_t n = 0; n < N; ++n) {
+            y[n] = V::Log(x[n]);
+            fromStd[n] = 0;
+        }
+    }
+};
 
 // --- The kernel -------------------------------------------------------------
 
@@ -272,54 +444,152 @@ inline void Segment(const LaneWork& work, std::size_t i, const typename V::D* wk
     }
 }
 
-// Rows b of the tiles: ln|w_b + w_a| (lpTile) and ln|w_a - w_b| (lmTile, right
-// after lpTile) for the samples a of the block at a0 (columns) and the points
-// b of the block at b0. Lanes left to std::log are listed while the tile is
-// filled and done after, keeping the calls out of the vector loop.
-template <class V>
-std::size_t Defer(typename V::D x, std::size_t at, unsigned lanes, double* args,
-                  std::uint32_t* where, std::size_t count) {
-    double xs[V::kLanes];
-    V::Store(xs, x);
-    for (std::size_t j = 0; j < V::kLanes; ++j)
-        if ((lanes >> j) & 1u) {
-            args[count] = xs[j];
-            where[count] = static_cast<std::uint32_t>(at + j);
-            ++count;
+// How one half of a tile forms its arguments: |w_b + w_a|, |w_a - w_b|, or,
+// where the blocks are known apart, w_b - w_a (w_b >= w_a) or w_a - w_b.
+enum class ArgForm { kSum, kDifference, kPointAbove, kPointBelow };
+
+// One half of a tile: row b holds the logarithms at point b (of block b) for
+// the samples a (of block a) in turn. The vector loop only records which
+// lanes it left to std::log, one byte of lane bits per vector; a branch there
+// would mispredict on about one vector in twenty and throw away a
+// logarithm's worth of work in flight each time. Returns the lane bits or-ed.
+
+template <class V, ArgForm kForm, ArgRange kRange>
+unsigned FillHalf(const double* wa, const double* wb, const TileLog<V>& log,
+                  const BinadeConstants<V>* binade, double* tile, unsigned char* deferred) {
+    using D = typename V::D;
+    constexpr std::size_t N = V::kLockstep;
+    static_assert(kTile % (N * V::kLanes) == 0, "lock-step vectors must tile a row");
+    unsigned any = 0;
+    std::size_t v = 0;
+    for (std::size_t b = 0; b < kTile; ++b) {
+        const D point = V::Set1(wb[b]);
+        for (std::size_t a = 0; a < kTile; a += N * V::kLanes, v += N) {
+            D x[N], y[N];
+            unsigned lanes[N];
+            for (std::size_t n = 0; n < N; ++n) {
+                const D samples = V::Load(wa + a + n * V::kLanes);
+                if constexpr (kForm == ArgForm::kSum)
+                    x[n] = V::Add(point, samples);
+                else if constexpr (kForm == ArgForm::kPointAbove)
+                    x[n] = V::Sub(point, samples);  // = -(w_a - w_b) exactly
+                else
+                    x[n] = V::Sub(samples, point);
+                // Outside kAny the arguments are known to be >= 0.
+                if constexpr (kRange == ArgRange::kAny) x[n] = log.Arg(x[n]);
+            }
+            log.template Of<kRange, N>(x, y, lanes, binade);
+            for (std::size_t n = 0; n < N; ++n) {
+                V::Store(tile + (v + n) * V::kLanes, y[n]);
+                deferred[v + n] = static_cast<unsigned char>(lanes[n]);
+                any |= lanes[n];
+            }
         }
-    return count;
+    }
+    return any;
 }
 
+// Bounds on one half's arguments from the blocks' ranges, where the blocks
+// are finite and non-negative (and, for differences, apart); `form` says how
+// to form them. Rounding is monotonic, so the bounds hold for the rounded
+// sums and differences too.
+inline bool ArgumentBounds(const BlockRange& A, const BlockRange& B, bool sum, double& lo,
+                           double& hi, ArgForm& form) {
+    if (!(A.lo >= 0.0 && B.lo >= 0.0 && A.hi + B.hi <= std::numeric_limits<double>::max()))
+        return false;
+    if (sum) {
+        lo = A.lo + B.lo;
+        hi = A.hi + B.hi;
+        form = ArgForm::kSum;
+    } else if (B.lo >= A.hi) {
+        lo = B.lo - A.hi;
+        hi = B.hi - A.lo;
+        form = ArgForm::kPointAbove;
+    } else if (A.lo >= B.hi) {
+        lo = A.lo - B.hi;
+        hi = A.hi - B.lo;
+        form = ArgForm::kPointBelow;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+template <class V, ArgForm kForm>
+unsigned FillKnownHalf(const double* wa, const double* wb, const TileLog<V>& log, double lo,
+                       double hi, double* tile, unsigned char* deferred) {
+    BinadeConstants<V> binade;
+    if (OneBinade<V>(lo, hi, binade))
+        return FillHalf<V, kForm, ArgRange::kOneBinade>(wa, wb, log, &binade, tile, deferred);
+    return FillHalf<V, kForm, ArgRange::kTable>(wa, wb, log, nullptr, tile, deferred);
+}
+
+// The half of the sums (kSum) or of the differences, with what the blocks'
+// ranges tell of their arguments.
+template <class V, bool kSum>
+unsigned FillHalfOf(const LaneWork& work, std::size_t a, std::size_t b, const TileLog<V>& log,
+                    double* tile, unsigned char* deferred) {
+    const double* const wa = work.samples + a * kTile;
+    const double* const wb = work.samples + b * kTile;
+    if constexpr (V::kTableLog) {
+        double lo, hi;
+        ArgForm form;
+        if (ArgumentBounds(work.blocks[a], work.blocks[b], kSum, lo, hi, form) &&
+            lo >= kTableBottom) {
+            if (form == ArgForm::kSum)
+                return FillKnownHalf<V, ArgForm::kSum>(wa, wb, log, lo, hi, tile, deferred);
+            if (form == ArgForm::kPointAbove)
+                return FillKnownHalf<V, ArgForm::kPointAbove>(wa, wb, log, lo, hi, tile, deferred);
+            return FillKnownHalf<V, ArgForm::kPointBelow>(wa, wb, log, lo, hi, tile, deferred);
+        }
+    }
+    constexpr ArgForm kForm = kSum ? ArgForm::kSum : ArgForm::kDifference;
+    return FillHalf<V, kForm, ArgRange::kAny>(wa, wb, log, nullptr, tile, deferred);
+}
+
+// The tile of blocks a (samples) and b (points): ln|w_b + w_a| in lpTile and
+// ln|w_a - w_b| in lmTile, right after it; the lanes the vector loop left to
+// std::log are done after it.
 template <class V>
-void FillTile(const LaneWork& work, std::size_t a0, std::size_t b0, double* lpTile) {
-    using D = typename V::D;
-    // Locals: the stores below could alias anything reached through `work`.
-    const double* const wa = work.samples + a0;
-    const double* const wb = work.samples + b0;
-    double* const args = work.stdArgs;
-    std::uint32_t* const where = work.stdAt;
+void FillTile(const LaneWork& work, std::size_t a, std::size_t b, double* lpTile) {
+    constexpr std::size_t kArea = kTile * kTile;
+    constexpr std::size_t kVectors = 2 * kArea / V::kLanes;
+    unsigned char* const deferred = work.deferred;
+    const TileLog<V> log;
+    const unsigned any = FillHalfOf<V, true>(work, a, b, log, lpTile, deferred) |
+                         FillHalfOf<V, false>(work, a, b, log, lpTile + kArea, deferred + kVectors / 2);
+    if (any == 0) return;
+    const double* const wa = work.samples + a * kTile;
+    const double* const wb = work.samples + b * kTile;
+    // Bit i of word w is lane i % 8 of vector 8 w + i / 8. A word holds a
+    // deferred lane about once in three and rarely two, so the words are
+    // listed first and the first lane of each is taken without a test: few
+    // mispredicted branches. The arguments are gathered first and std::log
+    // runs on them in a loop of its own, where the calls overlap.
+    constexpr std::size_t kWords = kVectors / 8;
+    std::uint64_t words[kWords], listed[(kWords + 63) / 64] = {};
+    for (std::size_t w = 0; w < kWords; ++w) {
+        std::memcpy(&words[w], deferred + 8 * w, sizeof words[w]);
+        listed[w / 64] |= static_cast<std::uint64_t>(words[w] != 0) << (w % 64);
+    }
+    double* const args = work.deferredArgs;
+    std::uint16_t* const where = work.deferredAt;
     std::size_t count = 0;
-    for (std::size_t b = 0; b < kTile; ++b) {
-        const D point = V::Set1(wb[b]);
-        for (std::size_t a = 0; a < kTile; a += V::kLanes) {
-            const std::size_t at = b * kTile + a;
-            const D x = V::Abs(V::Add(point, V::Load(wa + a)));
-            unsigned lanes;
-            V::Store(lpTile + at, V::LogOrDefer(x, lanes));
-            if (lanes != 0) count = Defer<V>(x, at, lanes, args, where, count);
+    for (std::size_t chunk = 0; chunk < (kWords + 63) / 64; ++chunk)
+        for (std::uint64_t list = listed[chunk]; list != 0; list &= list - 1) {
+            const std::size_t w = 64 * chunk + LowestBit(list);
+            std::uint64_t bits = words[w];
+            do {
+                const unsigned i = LowestBit(bits);
+                const std::size_t at = (8 * w + i / 8) * V::kLanes + i % 8;
+                const std::size_t row = (at / kTile) % kTile, column = at % kTile;
+                args[count] = at < kArea ? wb[row] + wa[column] : wa[column] - wb[row];
+                where[count++] = static_cast<std::uint16_t>(at);
+                bits &= bits - 1;
+            } while (bits != 0);
         }
-    }
-    for (std::size_t b = 0; b < kTile; ++b) {
-        const D point = V::Set1(wb[b]);
-        for (std::size_t a = 0; a < kTile; a += V::kLanes) {
-            const std::size_t at = kTile * kTile + b * kTile + a;
-            const D x = V::Abs(V::Sub(V::Load(wa + a), point));
-            unsigned lanes;
-            V::Store(lpTile + at, V::LogOrDefer(x, lanes));
-            if (lanes != 0) count = Defer<V>(x, at, lanes, args, where, count);
-        }
-    }
-    for (std::size_t i = 0; i < count; ++i) lpTile[where[i]] = StdLogOutOfLine(args[i]);
+    for (std::size_t i = 0; i < count; ++i) args[i] = StdLogOutOfLine(std::fabs(args[i]));
+    for (std::size_t i = 0; i < count; ++i) lpTile[where[i]] = args[i];
 }
 
 template <class V>
@@ -409,7 +679,7 @@ void HilbertLanes(const LaneWork& work, double* r) {
         for (std::size_t b = a; b < blocks; ++b) {
             const std::size_t b0 = b * kTile;
             const std::size_t b1 = b0 + kTile < work.n ? b0 + kTile : work.n;
-            FillTile<V>(work, a0, b0, lp);
+            FillTile<V>(work, a, b, lp);
             // Points k and k + 1 are where sample k's index tests fire.
             if (b <= a + 1)
                 Sweep<V, U, true>(work, a0, b0, b1, lp, lm);

@@ -15,6 +15,8 @@ struct Sse2 {
     using M = __m128d;
     using I = __m128i;
     static constexpr std::size_t kLanes = 2;
+    static constexpr std::size_t kLockstep = 1;  // vectors a logarithm step takes at once
+    static constexpr bool kTableLog = false;
 
     static D Set1(double a) { return _mm_set1_pd(a); }
     static D Load(const double* p) { return _mm_loadu_pd(p); }
@@ -38,10 +40,6 @@ struct Sse2 {
     }
 
     static D Log(D x) { return lanes::StdLog<Sse2>(x); }
-    static D LogOrDefer(D x, unsigned& fromStd) {
-        fromStd = 0;
-        return Log(x);
-    }
 };
 
 }  // namespace

@@ -10,11 +10,13 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "modeler/hilbert_kernels.h"
+#include "modeler/hilbert_lanes.h"
 #include "probe.h"
 
 namespace {
@@ -121,6 +123,9 @@ std::vector<Samples> EdgeCases() {
         {"sub-hertz spacing", {0.01, 0.05, 0.2, 0.3, 1.0}, {4.0, 3.9, 3.8, 3.7, 3.6},
          {0.02, 0.02, 0.02, 0.02, 0.02}},
     };
+    // Sums past the largest double: no tile may assume finite arguments.
+    cases.push_back({"frequencies near the top of the range", {1e305, 3e305, 5e305, 9e305},
+                     {4.0, 3.9, 3.8, 3.7}, {0.02, 0.02, 0.02, 0.02}});
     // Not rising: the kernel must not rely on the order.
     Samples shuffled{"unsorted", {5e9, 1e9, 3e9, 2e9, 8e9}, {4.0, 3.9, 3.8, 3.7, 3.6},
                      {0.02, 0.03, 0.01, 0.02, 0.02}};
@@ -134,6 +139,30 @@ std::vector<Samples> EdgeCases() {
     zeroFirst.name = "random n=70, first at 0 Hz";
     cases.push_back(zeroFirst);
     return cases;
+}
+
+// Log-spaced from f0 to f1 with a smooth loss: the tiles of blocks apart,
+// whose arguments the kernel bounds from the blocks' ranges, and among them
+// ones whose sums and differences cross a power of two or whose logarithms
+// cross one (e^16 lies in [2^23, 2^24), near 1.4 MHz in angular frequency).
+Samples GridSamples(const std::string& name, std::size_t n, double f0, double f1, bool linear) {
+    Samples s{name, {}, {}, {}};
+    for (std::size_t i = 0; i < n; ++i) {
+        const double t = static_cast<double>(i) / static_cast<double>(n - 1);
+        const double f = linear ? f0 + (f1 - f0) * t : f0 * std::pow(f1 / f0, t);
+        const std::complex<double> e = 3.0 + 0.9 / std::complex<double>(1.0, f / 2e6);
+        s.freq.push_back(f);
+        s.dk.push_back(e.real());
+        s.df.push_back(-e.imag() / e.real());
+    }
+    return s;
+}
+
+std::vector<Samples> GridCases() {
+    return {GridSamples("log grid 100 kHz to 10 MHz", 333, 1e5, 1e7, false),
+            GridSamples("log grid 10 Hz to 1 MHz", 257, 10.0, 1e6, false),
+            GridSamples("linear grid 1 to 3 MHz", 290, 1e6, 3e6, true),
+            GridSamples("linear grid 1 to 2 GHz", 130, 1e9, 2e9, true)};
 }
 
 LossSegments Segments(const Samples& s) {
@@ -182,6 +211,7 @@ TEST(HilbertFast, AddsTheTermsOfTheDirectLoopInItsOrder) {
     std::vector<Samples> cases = EdgeCases();
     for (std::size_t n : {150, 400}) cases.push_back(RandomSamples(rng, n, 1e3, 1e12));
     cases.push_back(SmoothSamples(rng, 3000));
+    for (Samples& s : GridCases()) cases.push_back(std::move(s));
     for (SimdLevel level : AvailableLevels())
         for (const Samples& s : cases) {
             SCOPED_TRACE(std::string(SimdLevelName(level)) + ", " + s.name +
@@ -217,6 +247,7 @@ TEST(HilbertFast, AgreesWithThePlainEvaluation) {
     // Rough loss on a dense grid: the sums cancel to about nine digits, so
     // only the same logarithms, bit for bit, give the same result here.
     cases.push_back(RandomSamples(rng, 2000, 1e6, 1e11));
+    for (Samples& s : GridCases()) cases.push_back(std::move(s));
     for (SimdLevel level : AvailableLevels())
         for (const Samples& s : cases) {
             SCOPED_TRACE(std::string(SimdLevelName(level)) + ", " + s.name +
@@ -323,6 +354,37 @@ TEST(KernelLog, ReturnsTheBitsOfStdLog) {
             ASSERT_TRUE(SameBits(KernelLogReference(v, level), std::log(v)))
                 << SimdLevelName(level) << std::hexfloat << ", log of " << v << ", seed "
                 << std::dec << kSeed;
+}
+
+// The tables of the vector logarithm: each -log(invC) within 2^-64 of its
+// entry, a multiple of 2^-42 (as is ln 2's head), so that the head of a
+// logarithm is exact and its error bound holds; each invC near the reciprocal
+// of its part's middle, so that r stays in the range Q was fitted on.
+template <class T>
+void ExpectAccurateTable(const char* name) {
+    constexpr int kEntries = sizeof T::kInvC / sizeof T::kInvC[0];
+    for (int j = 0; j < kEntries; ++j) {
+        SCOPED_TRACE(std::string(name) + ", entry " + std::to_string(j));
+        const double scaled = std::ldexp(T::kLogC[j], 42);
+        EXPECT_EQ(scaled, std::nearbyint(scaled));
+        // The long double logarithm is good to about 2^-64 here.
+        const long double L = -std::log(static_cast<long double>(T::kInvC[j]));
+        EXPECT_LE(std::fabs(static_cast<double>(L - T::kLogC[j])), 0x1p-63);
+        const double middle = 1.0 + (2.0 * j + 1.0) / (2.0 * kEntries);
+        EXPECT_NEAR(T::kInvC[j] * middle, 1.0, 2e-7);
+    }
+}
+
+TEST(KernelLog, TablesAreAccurate) {
+    if (std::numeric_limits<long double>::digits < 64)
+        GTEST_SKIP() << "needs an extended long double for the reference";
+    namespace lanes = matmodel::detail::lanes;
+    const double ln2Hi = std::ldexp(lanes::kLn2Hi, 42);
+    EXPECT_EQ(ln2Hi, std::nearbyint(ln2Hi));
+    const long double ln2 = std::log(2.0L);
+    EXPECT_LE(std::fabs(static_cast<double>(ln2 - lanes::kLn2Hi - lanes::kLn2Lo)), 0x1p-64);
+    ExpectAccurateTable<lanes::Table16>("16 parts");
+    ExpectAccurateTable<lanes::Table8>("8 parts");
 }
 
 TEST(KernelLog, GivesTheSpecialValuesOfStdLog) {
