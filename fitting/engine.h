@@ -124,6 +124,10 @@ Model SolveResidues(const Problem& prob, const PoleSet& poles, const Options& op
 /// Returns `start` unchanged when no step improves it.
 Model RefinePoles(const Problem& prob, const Model& start, const Options& opt, int maxIter, int* iterations);
 
+/// The model's deviation from the samples, each real and imaginary row times
+/// its weight, stacked entry after entry (real rows, then imaginary rows).
+Eigen::VectorXd WeightedResidual(const Problem& prob, const Model& model);
+
 /// Weighted relative RMS error of `model` over the problem's counted rows.
 double ModelError(const Problem& prob, const Model& model);
 

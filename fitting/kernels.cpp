@@ -447,8 +447,8 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
         !y.allFinite()) {
         // The relaxed solution is degenerate: fix the constant at its bound
         // and solve again without the relaxation row.
-        dSigma = std::fabs(dSigma) > kSigmaConstHigh ? std::copysign(kSigmaConstHigh, dSigma)
-                                                      : std::copysign(kSigmaConstLow, dSigma == 0.0 || !std::isfinite(dSigma) ? 1.0 : dSigma);
+        const double sign = !std::isnan(dSigma) && dSigma < 0.0 ? -1.0 : 1.0;
+        dSigma = sign * (std::fabs(dSigma) > kSigmaConstHigh ? kSigmaConstHigh : kSigmaConstLow);
         Eigen::MatrixXd a = reduced.topRows(last).leftCols(states);
         Eigen::VectorXd b = -dSigma * reduced.topRows(last).col(states);
         Eigen::VectorXd cs = NormaliseColumns(a);
@@ -580,46 +580,39 @@ Model SolveResidues(const Problem& prob, const PoleSet& poles, const Options& op
     return model;
 }
 
-namespace {
-
-// Model value of one entry at s = j w.
-std::complex<double> Evaluate(const Model& model, int entry, double w) {
-    std::complex<double> sum(model.d[static_cast<std::size_t>(entry)], 0.0);
-    const std::complex<double> s(0.0, w);
-    const auto& res = model.residues[static_cast<std::size_t>(entry)];
-    for (std::size_t k = 0; k < model.poles.size(); ++k) {
-        const auto p = model.poles[k];
-        if (p.imag() == 0.0) {
-            // r/(j w - a) = r (-a - j w)/(a^2 + w^2), without a complex division
-            const double a = p.real(), f = res[k].real() / (a * a + w * w);
-            sum += std::complex<double>(-a * f, -w * f);
-        } else {
-            sum += res[k] / (s - p) + std::conj(res[k]) / (s - std::conj(p));
+Eigen::VectorXd WeightedResidual(const Problem& prob, const Model& model) {
+    const Eigen::Index n = prob.n;
+    const Eigen::MatrixXd basis = RealBasis(prob.w, model.poles);
+    Eigen::VectorXd r(2 * n * static_cast<Eigen::Index>(prob.h.size()));
+    for (std::size_t e = 0; e < prob.h.size(); ++e) {
+        Eigen::VectorXd coef(basis.cols());
+        Eigen::Index col = 0;
+        for (std::size_t k = 0; k < model.poles.size(); ++k) {
+            coef(col++) = model.residues[e][k].real();
+            if (model.poles[k].imag() != 0.0) coef(col++) = model.residues[e][k].imag();
+        }
+        Eigen::VectorXd v = basis * coef;
+        v.head(n).array() += model.d[e];
+        const Eigen::Index off = static_cast<Eigen::Index>(e) * 2 * n;
+        for (Eigen::Index i = 0; i < n; ++i) {
+            r(off + i) = prob.wRe[e](i) * (v(i) - prob.h[e](i).real());
+            r(off + n + i) = prob.wIm[e](i) * (v(n + i) - prob.h[e](i).imag());
         }
     }
-    return sum;
+    return r;
 }
 
-}  // namespace
-
 double ModelError(const Problem& prob, const Model& model) {
-    double acc = 0.0;
-    for (std::size_t e = 0; e < prob.h.size(); ++e)
-        for (int i = 0; i < prob.n; ++i) {
-            const auto diff = Evaluate(model, static_cast<int>(e), prob.w(i)) - prob.h[e](i);
-            acc += std::pow(prob.wRe[e](i) * diff.real(), 2) + std::pow(prob.wIm[e](i) * diff.imag(), 2);
-        }
-    return prob.weightSum > 0.0 ? std::sqrt(acc / prob.weightSum) : 0.0;
+    return prob.weightSum > 0.0 ? std::sqrt(WeightedResidual(prob, model).squaredNorm() / prob.weightSum) : 0.0;
 }
 
 Eigen::VectorXd SampleResiduals(const Problem& prob, const Model& model) {
-    Eigen::VectorXd r = Eigen::VectorXd::Zero(prob.n);
-    for (std::size_t e = 0; e < prob.h.size(); ++e)
-        for (int i = 0; i < prob.n; ++i) {
-            const auto diff = Evaluate(model, static_cast<int>(e), prob.w(i)) - prob.h[e](i);
-            r(i) += std::pow(prob.wRe[e](i) * diff.real(), 2) + std::pow(prob.wIm[e](i) * diff.imag(), 2);
-        }
-    return r;
+    const Eigen::VectorXd r = WeightedResidual(prob, model);
+    const Eigen::Index n = prob.n;
+    Eigen::VectorXd out = Eigen::VectorXd::Zero(n);
+    for (Eigen::Index e = 0; e < static_cast<Eigen::Index>(prob.h.size()); ++e)
+        out += r.segment(2 * n * e, n).cwiseAbs2() + r.segment(2 * n * e + n, n).cwiseAbs2();
+    return out;
 }
 
 void Realize(const Problem& prob, const Model& model, polerat_data& record) {

@@ -19,29 +19,6 @@ namespace polerat::detail {
 namespace {
 
 
-// Weighted, real-stacked residual of the model, entry after entry.
-Eigen::VectorXd Residual(const Problem& prob, const Model& model) {
-    const Eigen::Index n = prob.n;
-    const Eigen::MatrixXd basis = RealBasis(prob.w, model.poles);
-    Eigen::VectorXd r(2 * n * static_cast<Eigen::Index>(prob.h.size()));
-    for (std::size_t e = 0; e < prob.h.size(); ++e) {
-        Eigen::VectorXd coef(basis.cols());
-        Eigen::Index col = 0;
-        for (std::size_t k = 0; k < model.poles.size(); ++k) {
-            coef(col++) = model.residues[e][k].real();
-            if (model.poles[k].imag() != 0.0) coef(col++) = model.residues[e][k].imag();
-        }
-        Eigen::VectorXd v = basis * coef;
-        v.head(n).array() += model.d[e];
-        const Eigen::Index off = static_cast<Eigen::Index>(e) * 2 * n;
-        for (Eigen::Index i = 0; i < n; ++i) {
-            r(off + i) = prob.wRe[e](i) * (v(i) - prob.h[e](i).real());
-            r(off + n + i) = prob.wIm[e](i) * (v(n + i) - prob.h[e](i).imag());
-        }
-    }
-    return r;
-}
-
 // Kaufman's Jacobian with respect to theta_k = log|a_k| of the real poles
 // listed in `free`: the derivative with the residues held, projected off the
 // span of the columns whose coefficients are free to move.
@@ -110,7 +87,7 @@ Model RefinePoles(const Problem& prob, const Model& start, const Options& opt, i
 
     const double thetaLo = std::log(prob.wLow * kPoleFloor), thetaHi = std::log(prob.wHigh * kPoleCeiling);
     Model model = start;
-    Eigen::VectorXd r = Residual(prob, model);
+    Eigen::VectorXd r = WeightedResidual(prob, model);
     double cost = r.squaredNorm();
     double mu = -1.0;
     for (int it = 0; it < maxIter; ++it) {
@@ -136,7 +113,7 @@ Model RefinePoles(const Problem& prob, const Model& start, const Options& opt, i
                 poles[free[j]] = {-std::exp(std::clamp(theta, thetaLo, thetaHi)), 0.0};
             }
             Model trial = SolveResidues(prob, poles, opt);
-            const Eigen::VectorXd rt = Residual(prob, trial);
+            const Eigen::VectorXd rt = WeightedResidual(prob, trial);
             const double c = rt.squaredNorm();
             if (c < cost) {
                 improved = true;

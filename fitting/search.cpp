@@ -65,9 +65,10 @@ double PoleChange(const PoleSet& a, const PoleSet& b) {
     return worst;
 }
 
-std::string Line(const char* fmt, int order, double error, int iterations) {
-    char buf[160];
-    std::snprintf(buf, sizeof buf, fmt, order, error, iterations);
+template <typename... Args>
+std::string Format(const char* fmt, Args... args) {
+    char buf[200];
+    std::snprintf(buf, sizeof buf, fmt, args...);
     return buf;
 }
 
@@ -105,12 +106,9 @@ OrderResult Iterate(const Problem& prob, const Options& opt, PoleSet poles, bool
         poles = std::move(next);
         best.iterations = it;
         best.condition = condition;
-        if (opt.verboseLog) {
-            char buf[160];
-            std::snprintf(buf, sizeof buf, "  relocation %d: error %.3e, pole change %.2e, condition %.2e\n", it, err,
-                          change, condition);
-            log += buf;
-        }
+        if (opt.verboseLog)
+            log += Format("  relocation %d: error %.3e, pole change %.2e, condition %.2e\n", it, err, change,
+                          condition);
         if (err < best.error) {
             stale = err < best.error * (1.0 - kPolishStale) ? 0 : stale + 1;
             best.model = std::move(model);
@@ -221,6 +219,26 @@ OrderResult OnAllSamples(const Problem& full, const Options& opt, const OrderRes
     return out;
 }
 
+// One pole fewer at a time: drop the weakest pole, relocate the rest (and
+// refine them when asked), judge the result on every sample, and keep it
+// while `good(lower, kept)` holds, down to `floor` states or `maxSteps` steps.
+template <typename Good>
+OrderResult WalkDown(const Problem& sub, const Problem& full, const Options& opt, OrderResult kept, int floor,
+                     int maxSteps, bool refine, Good good, Summary& summary, std::string& log) {
+    for (int step = 0; step < maxSteps && StateCount(kept.model.poles) > floor; ++step) {
+        OrderResult lower = Iterate(sub, opt, Shrink(kept.model), true, log);
+        summary.iterations += lower.iterations;
+        if (refine) Refine(sub, opt, lower);
+        lower = OnAllSamples(full, opt, lower);
+        const int states = StateCount(lower.model.poles);
+        summary.steps.push_back({states, lower.error, lower.iterations, lower.condition});
+        log += Format("order %d: error %.3e after %d steps (checking below)\n", states, lower.error, lower.iterations);
+        if (!good(lower, kept)) break;
+        kept = std::move(lower);
+    }
+    return kept;
+}
+
 }  // namespace
 
 Model FitModel(const Problem& full, const Options& opt, Summary& summary, std::string& log) {
@@ -240,7 +258,7 @@ Model FitModel(const Problem& full, const Options& opt, Summary& summary, std::s
         summary.targetMet = summary.error <= opt.targetError;
         summary.termination = opt.fixedOrder > 0 ? 3 : (summary.targetMet ? 0 : 2);
         summary.steps.push_back({summary.order, summary.error, 0, 0.0});
-        log += Line("order %d (as many as the samples determine): error %.3e%.0d\n", summary.order, summary.error, 0);
+        log += Format("order %d (as many as the samples determine): error %.3e\n", summary.order, summary.error);
         Report(opt, 1.0, "done");
         return m;
     }
@@ -259,12 +277,15 @@ Model FitModel(const Problem& full, const Options& opt, Summary& summary, std::s
         summary.targetMet = res.error <= opt.targetError;
         summary.termination = 3;
         summary.steps.push_back({summary.order, res.error, res.iterations, res.condition});
-        log += Line("order %d (fixed): error %.3e after %d relocations\n", summary.order, res.error, res.iterations);
+        log += Format("order %d (fixed): error %.3e after %d relocations\n", summary.order, res.error, res.iterations);
         Report(opt, 1.0, "done");
         return std::move(res.model);
     }
 
     const int maxStates = std::min(opt.maxOrder, capacity);
+    const auto meetsTarget = [&](const OrderResult& lower, const OrderResult&) {
+        return lower.error <= opt.targetError;
+    };
     int order = std::min(opt.minOrder, maxStates);
     int subsetSize = SubsetSize(order + 8);
     Problem sub = Subset(full, subsetSize);
@@ -298,10 +319,10 @@ Model FitModel(const Problem& full, const Options& opt, Summary& summary, std::s
             const double keptBefore = kept.error;
             Refine(sub, opt, kept);
             Refine(sub, opt, res);
-            if (kept.error < keptBefore) log += Line("order %d: error %.3e after %d steps in all (refined)\n",
+            if (kept.error < keptBefore) log += Format("order %d: error %.3e after %d steps in all (refined)\n",
                                                      StateCount(kept.model.poles), kept.error, kept.iterations);
         }
-        log += Line(res.refined ? "order %d: error %.3e after %d steps in all (refined)\n"
+        log += Format(res.refined ? "order %d: error %.3e after %d steps in all (refined)\n"
                                 : "order %d: error %.3e after %d relocations\n",
                     states, res.error, res.iterations);
 
@@ -314,16 +335,8 @@ Model FitModel(const Problem& full, const Options& opt, Summary& summary, std::s
             summary.steps.push_back({states, res.error, res.iterations, res.condition});
             if (res.error <= opt.targetError) {
                 // After a jump, the orders skipped below may meet the target too.
-                for (int lower = states - 1; lastStep > 1 && lower > states - lastStep && lower >= 1; --lower) {
-                    OrderResult down = Iterate(sub, opt, Shrink(res.model), true, log);
-                    summary.iterations += down.iterations;
-                    down = OnAllSamples(full, opt, down);
-                    summary.steps.push_back({StateCount(down.model.poles), down.error, down.iterations, down.condition});
-                    log += Line("order %d: error %.3e after %d relocations (checking below a jump)\n",
-                                StateCount(down.model.poles), down.error, down.iterations);
-                    if (down.error > opt.targetError) break;
-                    res = std::move(down);
-                }
+                if (lastStep > 1)
+                    res = WalkDown(sub, full, opt, std::move(res), 1, lastStep - 1, false, meetsTarget, summary, log);
                 kept = std::move(res);
                 haveKept = true;
                 summary.termination = 0;
@@ -343,7 +356,7 @@ Model FitModel(const Problem& full, const Options& opt, Summary& summary, std::s
         if (firstError < 0.0) firstError = res.error;
         if (firstError > opt.targetError && res.error > 0.0 && opt.targetError > 0.0)
             shown = std::max(shown, std::log(firstError / res.error) / std::log(firstError / opt.targetError));
-        Report(opt, std::min(shown, 0.99), Line("order %d: error %.2e%.0d", states, res.error, 0));
+        Report(opt, std::min(shown, 0.99), Format("order %d: error %.2e", states, res.error));
 
         // Meaningful means a decrease of the stall ratio per added pole.
         const int added = haveKept ? states - StateCount(kept.model.poles) : 1;
@@ -394,35 +407,22 @@ Model FitModel(const Problem& full, const Options& opt, Summary& summary, std::s
 
     if (summary.termination != 0) {
         Refine(sub, opt, kept);
+        kept = OnAllSamples(full, opt, kept);
         // The order that stopped paying may have been reached on a noisy
         // slope: step down while one pole fewer is not meaningfully worse.
-        while (summary.termination == 1 && StateCount(kept.model.poles) > opt.minOrder) {
-            OrderResult lower = Iterate(sub, opt, Shrink(kept.model), true, log);
-            summary.iterations += lower.iterations;
-            Refine(sub, opt, lower);
-            log += Line("order %d: error %.3e after %d steps in all (checking below)\n",
-                        StateCount(lower.model.poles), lower.error, lower.iterations);
-            if (kept.error < (1.0 - opt.stallRatio) * lower.error) break;
-            kept = std::move(lower);
-        }
-        kept = OnAllSamples(full, opt, kept);
+        if (summary.termination == 1)
+            kept = WalkDown(sub, full, opt, std::move(kept), opt.minOrder, maxStates, true,
+                            [&](const OrderResult& lower, const OrderResult& higher) {
+                                return higher.error >= (1.0 - opt.stallRatio) * lower.error;
+                            },
+                            summary, log);
     }
     // On a few samples relocation falls short of the best poles of an order
     // (the constraint binds, the data barely determine the poles), so the
     // search may have climbed past the fewest poles that do: refined, they
     // are cheap to check on data this small.
-    if (kept.error <= opt.targetError && full.n <= kSmallData) {
-        while (StateCount(kept.model.poles) > opt.minOrder) {
-            OrderResult lower = Iterate(sub, opt, Shrink(kept.model), true, log);
-            summary.iterations += lower.iterations;
-            Refine(sub, opt, lower);
-            lower = OnAllSamples(full, opt, lower);
-            log += Line("order %d: error %.3e after %d steps in all (checking below)\n",
-                        StateCount(lower.model.poles), lower.error, lower.iterations);
-            if (lower.error > opt.targetError) break;
-            kept = std::move(lower);
-        }
-    }
+    if (kept.error <= opt.targetError && full.n <= kSmallData)
+        kept = WalkDown(sub, full, opt, std::move(kept), opt.minOrder, maxStates, true, meetsTarget, summary, log);
 
     const int dropped = DropDeadPoles(kept.model);
     if (dropped > 0)
@@ -433,7 +433,7 @@ Model FitModel(const Problem& full, const Options& opt, Summary& summary, std::s
     summary.targetMet = kept.error <= opt.targetError;
     if (summary.targetMet) summary.termination = 0;  // refinement can reach it last
     log += std::string("stopped: ") + kReasons[summary.termination] +
-           Line(" at order %d, error %.3e, %d relocations in all\n", summary.order, summary.error, summary.iterations);
+           Format(" at order %d, error %.3e, %d relocations in all\n", summary.order, summary.error, summary.iterations);
     Report(opt, 1.0, "done");
     return std::move(kept.model);
 }
