@@ -62,9 +62,12 @@ struct polerat_data {
 ///
 /// Throws std::invalid_argument with a sentence naming the fault when the input
 /// cannot be fitted: no frequencies, a sample array that is not P x P x N, a
-/// negative or non-finite frequency, a non-finite sample, a weight list of the
-/// wrong length or with a negative or non-finite weight, or settings out of
-/// range. The earlier record, if any, is then left as it was.
+/// negative or non-finite frequency, a frequency outside 1e-30 to 1e30 Hz
+/// (0 Hz is fine), a non-finite sample or one above 1e100 in magnitude, a
+/// negative real part on the diagonal when a passive model of real poles is
+/// asked for (no such model can follow it), a weight list of the wrong length
+/// or with a negative or non-finite weight, or settings out of range. The
+/// earlier record, if any, is then left as it was.
 ///
 /// Settings in positional order; the values a dielectric model asks for are
 /// given in brackets.
