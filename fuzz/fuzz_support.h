@@ -20,10 +20,12 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include "modeler/MaterialModeler.h"
+#include "probe.h"
 
 namespace fuzz {
 
-class Inspect;
+/// The modeler with its protected state readable (the tests' probe).
+using Inspect = ::Probe;
 void Describe(const Inspect& m);
 
 /// The modeler of the current input, described when an invariant fails.
@@ -64,20 +66,6 @@ inline bool Same(const std::vector<double>& a, const std::vector<double>& b) {
         if (!Same(a[i], b[i])) return false;
     return true;
 }
-
-/// The modeler with its protected state readable.
-class Inspect : public MaterialModeler {
-public:
-    using MaterialModeler::DoHilbertReconstruction;
-    using MaterialModeler::MaterialModeler;
-    const std::vector<double>& Freq() const { return m_freq; }
-    const std::vector<double>& Dk() const { return m_dk; }
-    const std::vector<double>& Df() const { return m_df; }
-    const std::vector<double>& DkCausal() const { return m_dkCausal; }
-    const std::vector<double>& DfCausal() const { return m_dfCausal; }
-    bool DoHilbert() const { return m_doHilbert; }
-    std::size_t Samples() const { return m_freq.size(); }
-};
 
 /// The samples and, when there is one, the model: printed before a trap, so
 /// that a crash report says what was fitted.

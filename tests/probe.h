@@ -20,6 +20,7 @@ public:
     const std::vector<double>& DkCausal() const { return m_dkCausal; }
     const std::vector<double>& DfCausal() const { return m_dfCausal; }
     bool DoHilbert() const { return m_doHilbert; }
+    std::size_t Samples() const { return m_freq.size(); }
     polerat_data* Record() const { return m_fitterData; }
 
     // Takes ownership of a record made with new, as the engine's would be.
