@@ -8,8 +8,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include "cli/material_file.h"
-#include "cli/report.h"
+#include "io/material_file.h"
+#include "report/report.h"
 #include "modeler/MaterialModeler.h"
 
 namespace {

@@ -5,13 +5,16 @@
 #include <cmath>
 #include <limits>
 
+#include "fitting/constants.h"
 #include "fitting/engine.h"
 
 namespace polerat::detail {
 
+using matmodel::kTwoPi;
+
 namespace {
 
-constexpr double kTwoPi = 6.283185307179586;
+
 
 // Each part of a sample is measured relative to its own size, but never to
 // less than this fraction of the sample's magnitude: an imaginary part of

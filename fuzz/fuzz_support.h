@@ -70,8 +70,8 @@ inline bool Same(const std::vector<double>& a, const std::vector<double>& b) {
 /// The samples and, when there is one, the model: printed before a trap, so
 /// that a crash report says what was fitted.
 inline void Describe(const Inspect& m) {
-    std::fprintf(stderr, "%zu samples (frequency, Dk, Df):\n", m.Samples());
-    for (std::size_t i = 0; i < m.Samples() && i < m.Dk().size() && i < m.Df().size(); ++i)
+    std::fprintf(stderr, "%zu samples (frequency, Dk, Df):\n", m.Freq().size());
+    for (std::size_t i = 0; i < m.Freq().size() && i < m.Dk().size() && i < m.Df().size(); ++i)
         std::fprintf(stderr, "  %.17g %.17g %.17g\n", m.Freq()[i], m.Dk()[i], m.Df()[i]);
     try {
         std::vector<std::complex<double>> poles, residues;

@@ -73,13 +73,13 @@ bool Load(fuzz::Inspect& m, FuzzedDataProvider& in) {
         // The single-point input's grid to an infinite highest frequency.
     }
     fuzz::CheckEqualLengths(m);
-    return m.Samples() > 0;
+    return m.Freq().size() > 0;
 }
 
 void CheckReaders(const fuzz::Inspect& m) {
     DataTable fitted;
     m.GetFittedData(fitted);
-    fuzz::Require(fitted.size() == m.Samples(), "one fitted row per sample");
+    fuzz::Require(fitted.size() == m.Freq().size(), "one fitted row per sample");
     for (std::size_t i = 0; i < fitted.size(); ++i) {
         fuzz::Require(fitted[i].size() == 3, "fitted row of the wrong length");
         fuzz::Require(fuzz::Same(fitted[i][0], m.Freq()[i]), "fitted row's frequency changed");

@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int call = 0; call < calls; ++call) {
         const bool conductivity = in.ConsumeBool();
         const DataTable table = Rows(in);
-        const std::size_t before = m.Samples();
+        const std::size_t before = m.Freq().size();
         std::size_t failedRow = table.size();  // none
         bool threw = false;
         try {
@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         } catch (const std::runtime_error& e) {
             threw = true;
             fuzz::Require(KnownSentence(e.what()), "unknown failure sentence", e.what());
-            failedRow = m.Samples() - before;
+            failedRow = m.Freq().size() - before;
             if (!conductivity && table.size() < 3) {
                 fuzz::Require(std::string(e.what()) == kSentences[0],
                               "a short table failed with another sentence", e.what());
@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::CheckEqualLengths(m);
 
         // Rows before the failing one are appended, in order; nothing after.
-        const std::size_t appended = m.Samples() - before;
+        const std::size_t appended = m.Freq().size() - before;
         if (!conductivity && table.size() < 3) {
             fuzz::Require(threw && appended == 0, "a table of fewer than 3 rows was taken");
             continue;
@@ -108,10 +108,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
-    m.DoHilbertReconstruction();
-    fuzz::Require(m.DkCausal().size() == m.Samples() && m.DfCausal().size() == m.Samples(),
+    m.ReconstructCausalDk();
+    fuzz::Require(m.DkCausal().size() == m.Freq().size() && m.DfCausal().size() == m.Freq().size(),
                   "reconstruction lists of the wrong size");
-    for (std::size_t i = 0; i < m.Samples(); ++i)
+    for (std::size_t i = 0; i < m.Freq().size(); ++i)
         fuzz::Require(fuzz::Same(m.DfCausal()[i], m.Df()[i]), "reconstruction changed a Df");
     return 0;
 }

@@ -1,12 +1,14 @@
 // Construction, copying and destruction of MaterialModeler, and its constants.
 #include "modeler/MaterialModeler.h"
 
-const double MaterialModeler::TwoPi = 6.283185307179586;
+#include "fitting/constants.h"
+
+const double MaterialModeler::TwoPi = matmodel::kTwoPi;
 const double MaterialModeler::Pi = 3.141592653589793;
 // Written as a 16-digit literal on purpose: the single-point model depends on
 // this exact double, two units in the last place above the nearest to pi/2.
 const double MaterialModeler::HalfPi = 1.570796326794897;
-const double MaterialModeler::E0 = 8.854187817e-12;
+const double MaterialModeler::E0 = matmodel::kE0;
 
 MaterialModeler::MaterialModeler() : m_fitterData(nullptr), m_doHilbert(true) {}
 

@@ -1,6 +1,6 @@
 // The Python module matmodel._core: numpy arrays in, the library's report and
 // fitted modeler out. All modelling is the library's and the command-line
-// tool's report (cli/report.h); this file converts arrays, maps exceptions and
+// tool's report (report/report.h); this file converts arrays, maps exceptions and
 // releases the GIL while C++ works.
 #include <algorithm>
 #include <cmath>
@@ -16,10 +16,9 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
-#include <nlohmann/json.hpp>
-
-#include "cli/material_file.h"
-#include "cli/report.h"
+#include "io/material_file.h"
+#include "report/render.h"
+#include "report/report.h"
 #include "modeler/MaterialModeler.h"
 
 namespace py = pybind11;
@@ -30,9 +29,6 @@ namespace {
 // the input is not one already).
 using InArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
 using Complexes = std::vector<std::complex<double>>;
-
-// Expressions in to_dict() use the same variable as expressions()' default.
-constexpr char kDefaultVariable[] = "F";
 
 py::array_t<double> Array(const std::vector<double>& v) {
     return py::array_t<double>(static_cast<py::ssize_t>(v.size()), v.data());
@@ -54,14 +50,14 @@ public:
         auto model = std::make_unique<Model>();
         model->m_order = std::move(order);
         py::gil_scoped_release unlocked;
-        model->m_report = matmodel::FitMaterialTable(table, kDefaultVariable, &model->m_modeler);
+        model->m_report = matmodel::FitMaterialTable(table, matmodel::kDefaultVariable, &model->m_modeler);
         return model;
     }
 
     static std::unique_ptr<Model> FromPoint(const matmodel::SinglePoint& point) {
         auto model = std::make_unique<Model>();
         py::gil_scoped_release unlocked;
-        model->m_report = matmodel::FitSinglePoint(point, kDefaultVariable, &model->m_modeler);
+        model->m_report = matmodel::FitSinglePoint(point, matmodel::kDefaultVariable, &model->m_modeler);
         return model;
     }
 
@@ -277,14 +273,14 @@ in rad/s. Made by fit() or wideband().)")
         .def("fitted", &Model::Fitted, "(dk, df) of the model at the sample frequencies.")
         .def("evaluate", &Model::Evaluate, py::arg("freq"),
              "(dk, df) of the model at frequencies (Hz) of any shape.")
-        .def("expressions", &Model::Expressions, py::arg("var") = kDefaultVariable,
+        .def("expressions", &Model::Expressions, py::arg("var") = matmodel::kDefaultVariable,
              "(dk_text, df_text): the model as two expressions in the frequency variable\n"
              "`var` (Hz), as a field simulator evaluates them.")
         .def(
             "to_dict",
             [](const Model& self) {
                 return py::module_::import("json").attr("loads")(
-                    matmodel::ReportToJson(self.Report()).dump());
+                    matmodel::ReportToJson(self.Report()));
             },
             "The command-line tool's JSON report as a dict.")
         .def("__repr__", [](const Model& self) {

@@ -222,7 +222,7 @@ TEST(CreateExpressionsProperty, TextsEvaluateToTheFittedCurveOfEveryModel) {
         SCOPED_TRACE(r.name);
         Probe p;
         const std::vector<double> freq = r.builder.Sweep(200);
-        p.SetLists(freq, freq, freq);
+        p.SetSamples(freq, freq, freq);
         p.InstallRecord(r.builder.NewRecord());
 
         DataTable fitted;

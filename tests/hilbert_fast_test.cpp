@@ -260,8 +260,8 @@ TEST(HilbertFast, DoHilbertReconstructionUsesIt) {
     std::mt19937_64 rng(kSeed);
     const Samples s = SmoothSamples(rng, 500);
     Probe p;
-    p.SetLists(s.freq, s.dk, s.df);
-    p.DoHilbertReconstruction();
+    p.SetSamples(s.freq, s.dk, s.df);
+    p.ReconstructCausalDk();
     ExpectAgreement(p.DkCausal(), PlainDk(s));
     EXPECT_EQ(p.DfCausal(), s.df);
 }

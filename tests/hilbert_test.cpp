@@ -31,13 +31,13 @@ void LoadSinglePole(Probe& p, double fmin, double fmax, int perDecade) {
         dk[i] = e.real();
         df[i] = -e.imag() / e.real();
     }
-    p.SetLists(f, dk, df);
+    p.SetSamples(f, dk, df);
 }
 
 TEST(HilbertReconstruction, ThreeSampleExample) {
     Probe p;
     p.SetInputData(DataTable{{1e9, 4.0, 0.02}, {2e9, 3.9, 0.02}, {4e9, 3.8, 0.02}});
-    p.DoHilbertReconstruction();
+    p.ReconstructCausalDk();
     ASSERT_EQ(p.DkCausal().size(), 3u);
     EXPECT_NEAR(p.DkCausal()[0], 3.9266845, 1e-7);
     EXPECT_NEAR(p.DkCausal()[1], 3.9173016, 1e-7);
@@ -49,7 +49,7 @@ TEST(HilbertReconstruction, RecoversSinglePoleDebyeDk) {
     Probe p;
     LoadSinglePole(p, 1e6, 1e11, 20);
     ASSERT_EQ(p.Freq().size(), 101u);
-    p.DoHilbertReconstruction();
+    p.ReconstructCausalDk();
     double worst = 0.0;
     std::size_t worstAt = 0;
     for (std::size_t i = 0; i < p.Freq().size(); ++i) {
@@ -68,7 +68,7 @@ TEST(HilbertReconstruction, ErrorInsideTheBandShrinksAsTheGridIsRefined) {
     auto interiorError = [](int perDecade) {
         Probe p;
         LoadSinglePole(p, 1e5, 1e13, perDecade);
-        p.DoHilbertReconstruction();
+        p.ReconstructCausalDk();
         double worst = 0.0;
         for (std::size_t i = 0; i < p.Freq().size(); ++i) {
             const double f = p.Freq()[i];
@@ -90,7 +90,7 @@ TEST(HilbertReconstruction, KeepsTheMeanOfTheMeasuredDk) {
     Probe p;
     p.SetInputData(DataTable{{1e8, 4.4, 0.01}, {1e9, 4.2, 0.02}, {3e9, 4.1, 0.018},
                              {1e10, 3.9, 0.021}, {2e10, 3.85, 0.03}});
-    p.DoHilbertReconstruction();
+    p.ReconstructCausalDk();
     const double meanIn = std::accumulate(p.Dk().begin(), p.Dk().end(), 0.0) / 5.0;
     const double meanOut = std::accumulate(p.DkCausal().begin(), p.DkCausal().end(), 0.0) / 5.0;
     EXPECT_NEAR(meanOut, meanIn, kSumTolerance);
@@ -98,54 +98,54 @@ TEST(HilbertReconstruction, KeepsTheMeanOfTheMeasuredDk) {
 
 TEST(HilbertReconstruction, LosslessInputGivesTheMeanDk) {
     Probe p;
-    p.SetLists({1e9, 2e9, 5e9}, {4.0, 3.5, 3.0}, {0.0, 0.0, 0.0});
-    p.DoHilbertReconstruction();
+    p.SetSamples({1e9, 2e9, 5e9}, {4.0, 3.5, 3.0}, {0.0, 0.0, 0.0});
+    p.ReconstructCausalDk();
     for (double v : p.DkCausal()) EXPECT_NEAR(v, 3.5, kSumTolerance);
     EXPECT_THAT(p.DfCausal(), ElementsAre(0.0, 0.0, 0.0));
 }
 
 TEST(HilbertReconstruction, FirstSampleLossHasNoInfluence) {
     Probe a, b;
-    a.SetLists({1e9, 2e9, 5e9}, {4.0, 3.9, 3.8}, {0.02, 0.02, 0.02});
-    b.SetLists({1e9, 2e9, 5e9}, {4.0, 3.9, 3.8}, {0.5, 0.02, 0.02});
-    a.DoHilbertReconstruction();
-    b.DoHilbertReconstruction();
+    a.SetSamples({1e9, 2e9, 5e9}, {4.0, 3.9, 3.8}, {0.02, 0.02, 0.02});
+    b.SetSamples({1e9, 2e9, 5e9}, {4.0, 3.9, 3.8}, {0.5, 0.02, 0.02});
+    a.ReconstructCausalDk();
+    b.ReconstructCausalDk();
     EXPECT_EQ(a.DkCausal(), b.DkCausal());
     EXPECT_EQ(b.DfCausal()[0], 0.5);
 }
 
 TEST(HilbertReconstruction, SingleSampleAndEmptyInput) {
     Probe one;
-    one.SetLists({1e9}, {4.2}, {0.02});
-    one.DoHilbertReconstruction();
+    one.SetSamples({1e9}, {4.2}, {0.02});
+    one.ReconstructCausalDk();
     EXPECT_THAT(one.DkCausal(), ElementsAre(4.2));
 
     Probe atZero;
-    atZero.SetLists({0.0}, {4.2}, {0.02});
-    atZero.DoHilbertReconstruction();
+    atZero.SetSamples({0.0}, {4.2}, {0.02});
+    atZero.ReconstructCausalDk();
     ASSERT_EQ(atZero.DkCausal().size(), 1u);
     EXPECT_TRUE(std::isnan(atZero.DkCausal()[0]));
 
     Probe none;
-    none.SetLists({1e9}, {4.2}, {0.02});
-    none.DoHilbertReconstruction();
-    none.SetLists({}, {}, {});
-    none.DoHilbertReconstruction();
+    none.SetSamples({1e9}, {4.2}, {0.02});
+    none.ReconstructCausalDk();
+    none.SetSamples({}, {}, {});
+    none.ReconstructCausalDk();
     EXPECT_TRUE(none.DkCausal().empty());
     EXPECT_TRUE(none.DfCausal().empty());
 }
 
 TEST(HilbertReconstruction, FirstSampleAtZeroFrequencyIsFinite) {
     Probe p;
-    p.SetLists({0.0, 1e9, 2e9, 4e9}, {4.1, 4.0, 3.9, 3.8}, {0.0, 0.02, 0.02, 0.02});
-    p.DoHilbertReconstruction();
+    p.SetSamples({0.0, 1e9, 2e9, 4e9}, {4.1, 4.0, 3.9, 3.8}, {0.0, 0.02, 0.02, 0.02});
+    p.ReconstructCausalDk();
     for (double v : p.DkCausal()) EXPECT_TRUE(std::isfinite(v)) << v;
 }
 
 TEST(HilbertReconstruction, EqualNeighbouringFrequenciesGiveNaNWithoutThrowing) {
     Probe p;
-    p.SetLists({1e9, 2e9, 2e9, 4e9}, {4.0, 3.9, 3.9, 3.8}, {0.02, 0.02, 0.02, 0.02});
-    EXPECT_NO_THROW(p.DoHilbertReconstruction());
+    p.SetSamples({1e9, 2e9, 2e9, 4e9}, {4.0, 3.9, 3.9, 3.8}, {0.02, 0.02, 0.02, 0.02});
+    EXPECT_NO_THROW(p.ReconstructCausalDk());
     for (double v : p.DkCausal()) EXPECT_TRUE(std::isnan(v));
 }
 

@@ -12,7 +12,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "cli/material_file.h"
+#include "io/material_file.h"
 
 namespace {
 

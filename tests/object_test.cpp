@@ -23,7 +23,7 @@ TEST(ModelerObject, StartsEmptyWithHilbertOnAndNoRecord) {
     EXPECT_TRUE(p.Df().empty());
     EXPECT_TRUE(p.DkCausal().empty());
     EXPECT_TRUE(p.DfCausal().empty());
-    EXPECT_TRUE(p.DoHilbert());
+    EXPECT_TRUE(p.DoesHilbert());
     EXPECT_EQ(p.Record(), nullptr);
 }
 
@@ -46,7 +46,7 @@ TEST(ModelerObject, IsPolymorphicThroughItsDestructor) {
 TEST(ModelerCopy, CopyOfLoadedObjectIsEqualAndIndependent) {
     Probe source;
     source.SetInputData(DataTable{{1e9, 4.0, 0.02}, {2e9, 3.9, 0.02}, {4e9, 3.8, 0.02}});
-    source.DoHilbertReconstruction();
+    source.ReconstructCausalDk();
     Probe copy(source);
     EXPECT_EQ(copy.Freq(), source.Freq());
     EXPECT_EQ(copy.Dk(), source.Dk());
@@ -109,12 +109,12 @@ TEST(ModelerCopy, SelfAssignmentKeepsEverything) {
 TEST(ModelerCopy, CopyCarriesTheHilbertSwitch) {
     Probe single;
     single.SetInputData(4.0, 0.02, 1e9, 1e10, 0.0, 0.0);
-    ASSERT_FALSE(single.DoHilbert());
+    ASSERT_FALSE(single.DoesHilbert());
     Probe copy(single);
-    EXPECT_FALSE(copy.DoHilbert());
+    EXPECT_FALSE(copy.DoesHilbert());
     Probe fresh;
     single = fresh;  // only a copy from an object whose switch is on sets it back
-    EXPECT_TRUE(single.DoHilbert());
+    EXPECT_TRUE(single.DoesHilbert());
 }
 
 }  // namespace

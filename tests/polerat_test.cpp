@@ -270,7 +270,7 @@ TEST(PoleratOrder, AutomaticOrderIsTheFewestThatMeetTheTarget) {
     Probe sheet;
     sheet.SetInputData(DataTable{{1e9, 3.72, 0.0085}, {2e9, 3.70, 0.0088}, {5e9, 3.67, 0.0092},
                                  {10e9, 3.65, 0.0095}, {15e9, 3.64, 0.0097}, {20e9, 3.63, 0.0099}});
-    sheet.DoHilbertReconstruction();
+    sheet.ReconstructCausalDk();
     std::vector<Cx> causal;
     for (std::size_t i = 0; i < sheet.Freq().size(); ++i)
         causal.emplace_back(sheet.DkCausal()[i], -sheet.DkCausal()[i] * sheet.DfCausal()[i]);

@@ -1,39 +1,11 @@
-// A MaterialModeler that exposes its protected state to the tests.
+// The tests' way into a MaterialModeler's protected state, and a hand-made
+// engine record with known poles and residues.
 #ifndef MATMODEL_TESTS_PROBE_H
 #define MATMODEL_TESTS_PROBE_H
 
-#include "modeler/MaterialModeler.h"
+#include "modeler/ModelerAccess.h"
 
-class Probe : public MaterialModeler {
-public:
-    using MaterialModeler::MaterialModeler;
-    using MaterialModeler::Copy;
-    using MaterialModeler::DoHilbertReconstruction;
-    using MaterialModeler::E0;
-    using MaterialModeler::HalfPi;
-    using MaterialModeler::Pi;
-    using MaterialModeler::TwoPi;
-
-    const std::vector<double>& Freq() const { return m_freq; }
-    const std::vector<double>& Dk() const { return m_dk; }
-    const std::vector<double>& Df() const { return m_df; }
-    const std::vector<double>& DkCausal() const { return m_dkCausal; }
-    const std::vector<double>& DfCausal() const { return m_dfCausal; }
-    bool DoHilbert() const { return m_doHilbert; }
-    std::size_t Samples() const { return m_freq.size(); }
-    polerat_data* Record() const { return m_fitterData; }
-
-    // Takes ownership of a record made with new, as the engine's would be.
-    void InstallRecord(polerat_data* record) {
-        if (m_fitterData != nullptr) polerat_cleanup(m_fitterData);
-        m_fitterData = record;
-    }
-    void SetLists(std::vector<double> freq, std::vector<double> dk, std::vector<double> df) {
-        m_freq = std::move(freq);
-        m_dk = std::move(dk);
-        m_df = std::move(df);
-    }
-};
+using Probe = ModelerAccess;
 
 // A hand-made record as the engine would store it: a real pole at -3
 // (residue 6), the pair -1 +/- 2j (residue 1 -/+ 1.5j) and d = 2.5. Made with

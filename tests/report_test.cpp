@@ -11,8 +11,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "cli/report.h"
-#include "cli/svg_plot.h"
+#include "report/analysis.h"
+#include "report/render.h"
+#include "report/report.h"
+#include "report/svg_plot.h"
 #include "modeler/MaterialModeler.h"
 #include "expr_eval.h"
 #include "xml_check.h"

@@ -38,9 +38,9 @@ void ExpectNearRelative(double actual, double expected, double tol) {
 
 TEST(FittedResults, EveryReaderRefusesAnObjectWithoutAFit) {
     Probe noRecord;
-    noRecord.SetLists({1.0, 2.0}, {3.0, 3.0}, {0.1, 0.1});
+    noRecord.SetSamples({1.0, 2.0}, {3.0, 3.0}, {0.1, 0.1});
     Probe noConstant;  // a record whose d has no row is not a finished fit
-    noConstant.SetLists({1.0, 2.0}, {3.0, 3.0}, {0.1, 0.1});
+    noConstant.SetSamples({1.0, 2.0}, {3.0, 3.0}, {0.1, 0.1});
     auto* unfinished = ExampleRecord();
     unfinished->d.clear();
     noConstant.InstallRecord(unfinished);
@@ -75,7 +75,7 @@ TEST(FittedResults, ExampleRecordGivesItsPolesResiduesAndConstant) {
 TEST(FittedResults, ExampleRecordGivesTheHandWorkedCurve) {
     Probe p;
     std::vector<double> freq{0.1, 0.0, 1e-3, 0.05, 0.3, 1.0, 25.0};
-    p.SetLists(freq, std::vector<double>(freq.size(), 4.0),
+    p.SetSamples(freq, std::vector<double>(freq.size(), 4.0),
                std::vector<double>(freq.size(), 0.01));
     p.InstallRecord(ExampleRecord());
 
@@ -113,7 +113,7 @@ TEST(FittedResults, PlantedModelsComeBackAsPolesResiduesAndCurve) {
         const PlantedModel& planted = r.builder.Model();
         Probe p;
         const std::vector<double> freq = r.builder.Sweep(60);
-        p.SetLists(freq, freq, freq);
+        p.SetSamples(freq, freq, freq);
         p.InstallRecord(r.builder.NewRecord());
 
         std::vector<Complex> poles, residues;
@@ -171,7 +171,7 @@ TEST(PoleWalk, ANonzeroImaginaryPartOnTheLastStateIsARealPole) {
     r->c = {{0.5, 2.0}};
     r->d = {{1.5}};
     Probe p;
-    p.SetLists({1.0}, {1.0}, {1.0});
+    p.SetSamples({1.0}, {1.0}, {1.0});
     p.InstallRecord(r);
     std::vector<Complex> poles, residues;
     p.GetPolesAndResidues(poles, residues);
@@ -211,7 +211,7 @@ TEST(FittedResults, AModelWithoutStatesIsItsConstant) {
     auto* r = new polerat_data();
     r->d = {{3.25, 8.0}, {9.0}};
     Probe p;
-    p.SetLists({0.0, 1e6, 2e9}, {4.0, 4.0, 4.0}, {0.1, 0.1, 0.1});
+    p.SetSamples({0.0, 1e6, 2e9}, {4.0, 4.0, 4.0}, {0.1, 0.1, 0.1});
     p.InstallRecord(r);
 
     std::vector<Complex> poles(2), residues(5);

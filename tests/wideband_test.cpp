@@ -21,7 +21,7 @@ TEST(WidebandGrid, SampleCountsFollowTheAccumulatedExponent) {
         EXPECT_EQ(p.Freq().size(), c.count) << "maxFreq " << c.maxFreq;
         EXPECT_EQ(p.Dk().size(), c.count);
         EXPECT_EQ(p.Df().size(), c.count);
-        EXPECT_FALSE(p.DoHilbert()) << "switch goes off even with no samples";
+        EXPECT_FALSE(p.DoesHilbert()) << "switch goes off even with no samples";
     }
 }
 

@@ -141,7 +141,7 @@ def test_to_dict_is_the_report_of_this_model(laminate_model):
     assert report["errors"]["df_max_relative"] == laminate_model.max_error.df
     assert report["passivity"]["passive"] == laminate_model.is_passive
     # The report's expressions are expressions()' default.
-    assert report["expressions"]["variable"] == "F"
+    assert report["expressions"]["variable"] == "Freq"
     assert laminate_model.expressions() == (report["expressions"]["dk"], report["expressions"]["df"])
 
 

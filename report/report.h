@@ -1,16 +1,16 @@
 // The model report: runs a fresh MaterialModeler on one input and collects
 // what an engineer wants to know about the result (the Debye terms, how well
 // the model matches the samples, whether it is passive, the expressions), and
-// renders it as text, JSON or a CSV table.
+// hands it to the renderers (render.h) and the plot (svg_plot.h).
 //
 //   matmodel::ModelReport r = matmodel::FitMaterialTable(
 //       matmodel::ReadMaterialFile("examples/laminate.txt", {}), "Freq");
-//   std::cout << matmodel::ReportToText(r);
+//   std::cout << matmodel::ReportToText(r);   // report/render.h
 //
 // Frequencies are in hertz; poles and residues in the plane of s = j*omega,
 // omega in rad/s, as MaterialModeler reports them.
-#ifndef MATMODEL_CLI_REPORT_H
-#define MATMODEL_CLI_REPORT_H
+#ifndef MATMODEL_REPORT_REPORT_H
+#define MATMODEL_REPORT_REPORT_H
 
 #include <complex>
 #include <cstddef>
@@ -19,13 +19,15 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json_fwd.hpp>
-
-#include "cli/material_file.h"
+#include "io/material_file.h"
 
 class MaterialModeler;
 
 namespace matmodel {
+
+/// The expressions' frequency variable when the caller names none: the host
+/// simulator's own name for frequency.
+inline constexpr char kDefaultVariable[] = "Freq";
 
 /// The arguments of the single-point (wideband Debye) input.
 struct SinglePoint {
@@ -148,21 +150,6 @@ ModelReport FitSinglePoint(const SinglePoint& point, const std::string& variable
 /// The model's complex relative permittivity eps = Dk (1 - j Df) at `freqHz`.
 std::complex<double> EvaluateModel(const ModelReport& report, double freqHz);
 
-/// Checks Df >= 0 and Dk > 0 of the report's model (poles, residues, eps_inf)
-/// at 0 Hz and on a logarithmic grid reaching three decades beyond the lowest
-/// and highest of the samples and the model's pole frequencies.
-PassivityCheck CheckPassivity(const ModelReport& report);
-
-/// One JSON document: source, input, model, errors, passivity, expressions.
-nlohmann::ordered_json ReportToJson(const ModelReport& report);
-
-/// The human-readable report, several lines ending in a newline.
-std::string ReportToText(const ModelReport& report);
-
-/// Header line and one row per sample: frequency_hz, dk_measured,
-/// df_measured, dk_causal, dk_fitted, df_fitted.
-std::string ReportToCsv(const ModelReport& report);
-
 }  // namespace matmodel
 
-#endif  // MATMODEL_CLI_REPORT_H
+#endif  // MATMODEL_REPORT_REPORT_H

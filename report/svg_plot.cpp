@@ -1,5 +1,5 @@
 // SVG rendering of a model report.
-#include "cli/svg_plot.h"
+#include "report/svg_plot.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,7 +8,7 @@
 #include <limits>
 #include <vector>
 
-#include "cli/number_text.h"
+#include "io/number_text.h"
 
 namespace matmodel {
 namespace {

@@ -1,6 +1,6 @@
 // Writing an output file so that it is either complete or absent.
-#ifndef MATMODEL_CLI_ATOMIC_FILE_H
-#define MATMODEL_CLI_ATOMIC_FILE_H
+#ifndef MATMODEL_IO_ATOMIC_FILE_H
+#define MATMODEL_IO_ATOMIC_FILE_H
 
 #include <string>
 #include <string_view>
@@ -15,4 +15,4 @@ void WriteFileAtomically(const std::string& path, std::string_view content);
 
 }  // namespace matmodel
 
-#endif  // MATMODEL_CLI_ATOMIC_FILE_H
+#endif  // MATMODEL_IO_ATOMIC_FILE_H

@@ -1,6 +1,6 @@
 // Temporary file in the target's directory, then rename(2), which is atomic
 // within one file system.
-#include "cli/atomic_file.h"
+#include "io/atomic_file.h"
 
 #include <atomic>
 #include <cerrno>

@@ -1,5 +1,5 @@
 // Material file reader: layout detection, header units, per-line checks.
-#include "cli/material_file.h"
+#include "io/material_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -32,21 +32,6 @@ const char* LayoutName(Layout layout) {
     return "whitespace";
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-    return s;
-}
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string LowerCopy(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = Lower(c);
-    return out;
-}
 
 // Makes a line safe and short enough to quote on one line of a terminal.
 std::string Shorten(std::string_view line) {
@@ -81,7 +66,7 @@ std::vector<std::string> Words(std::string_view s) {
     std::vector<std::string> words;
     std::string cur;
     for (char c : s) {
-        const char l = Lower(c);
+        const char l = LowerAscii(c);
         if ((l >= 'a' && l <= 'z') || (l >= '0' && l <= '9')) {
             cur += l;
         } else if (!cur.empty()) {
@@ -109,7 +94,7 @@ std::vector<std::string_view> SplitFields(std::string_view line, Layout layout) 
     std::size_t start = 0;
     for (;;) {
         const std::size_t end = line.find(sep, start);
-        std::string_view f = Trim(line.substr(start, end == std::string_view::npos
+        std::string_view f = TrimBlanks(line.substr(start, end == std::string_view::npos
                                                          ? std::string_view::npos
                                                          : end - start));
         if (f.size() >= 2 && f.front() == '"' && f.back() == '"') f = f.substr(1, f.size() - 2);
@@ -126,7 +111,7 @@ std::vector<std::string_view> SplitFields(std::string_view line, Layout layout) 
 // line with a typo in its first number still counts as data, so that it is
 // reported as a bad number rather than taken for a header.
 bool LooksLikeHeader(std::string_view line) {
-    const char c = Lower(line.front());
+    const char c = LowerAscii(line.front());
     return (c >= 'a' && c <= 'z') || c == '"' || c == '\'' || c == '_';
 }
 
@@ -158,7 +143,7 @@ std::optional<FrequencyUnit> UnitFromWord(const std::string& word) {
 }
 
 LossKind LossKindFromName(std::string_view name) {
-    const std::string lower = LowerCopy(name);
+    const std::string lower = LowerAscii(name);
     bool conductivity = lower.find("s/m") != std::string::npos;
     bool tangent = false;
     for (const std::string& w : Words(name)) {
@@ -206,7 +191,7 @@ public:
             ++lineNo;
             if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
             std::string_view content = raw.substr(0, raw.find('#'));
-            content = Trim(content);
+            content = TrimBlanks(content);
             if (content.empty()) continue;
             Line(lineNo, raw, content);
         }
@@ -403,43 +388,6 @@ private:
 };
 
 }  // namespace
-
-std::optional<FrequencyUnit> ParseFrequencyUnit(std::string_view text) {
-    const std::string lower = LowerCopy(Trim(text));
-    static const std::pair<const char*, FrequencyUnit> kUnits[] = {
-        {"hz", {"Hz", 1.0}},     {"khz", {"kHz", 1e3}},   {"mhz", {"MHz", 1e6}},
-        {"ghz", {"GHz", 1e9}},   {"thz", {"THz", 1e12}},
-    };
-    for (const auto& [key, unit] : kUnits)
-        if (lower == key) return unit;
-    return std::nullopt;
-}
-
-std::optional<double> ParseNumber(std::string_view text) {
-    text = Trim(text);
-    bool negative = false;
-    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-        negative = text.front() == '-';
-        text.remove_prefix(1);
-        // "+-1" and "- 1" are not numbers.
-        if (text.empty() || text.front() == '+' || text.front() == '-' || IsBlank(text.front()))
-            return std::nullopt;
-    }
-    if (text.empty()) return std::nullopt;
-    double value = 0.0;
-    const char* last = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), last, value);
-    // A magnitude out of range is still a number the user wrote; give it its
-    // limit and let the range checks reject it by value.
-    if (ec == std::errc::result_out_of_range && ptr == last) {
-        const std::size_t e = text.find_first_of("eE");
-        const bool tiny = e != std::string_view::npos && e + 1 < text.size() && text[e + 1] == '-';
-        value = tiny ? 0.0 : HUGE_VAL;
-    } else if (ec != std::errc() || ptr != last) {
-        return std::nullopt;
-    }
-    return negative ? -value : value;
-}
 
 MaterialFileError::MaterialFileError(std::string path, int line, std::string reason,
                                      std::string text)

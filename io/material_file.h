@@ -25,14 +25,16 @@
 //
 //   matmodel::MaterialTable t = matmodel::ReadMaterialFile("examples/dense.csv", {});
 //   // t.freq[i] in Hz, t.dk[i], t.loss[i] (t.lossKind says which loss it is)
-#ifndef MATMODEL_CLI_MATERIAL_FILE_H
-#define MATMODEL_CLI_MATERIAL_FILE_H
+#ifndef MATMODEL_IO_MATERIAL_FILE_H
+#define MATMODEL_IO_MATERIAL_FILE_H
 
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "io/number_text.h"
 
 namespace matmodel {
 
@@ -42,21 +44,6 @@ enum class LossKind {
     kLossTangent,   ///< Df, dimensionless
     kConductivity,  ///< sigma, S/m
 };
-
-/// A frequency unit and its size in hertz.
-struct FrequencyUnit {
-    std::string name;   ///< canonical spelling: "Hz", "kHz", "MHz", "GHz", "THz"
-    double hertz = 1.0;
-};
-
-/// Parses a unit name, case-insensitively ("ghz" is GHz; no one means
-/// millihertz). Returns nothing for anything else.
-std::optional<FrequencyUnit> ParseFrequencyUnit(std::string_view text);
-
-/// Reads a whole field as a finite or non-finite double, locale-independent:
-/// optional sign, decimal or exponent notation, "inf", "nan". Leading and
-/// trailing blanks are allowed; anything else makes it fail.
-std::optional<double> ParseNumber(std::string_view text);
 
 struct ReadOptions {
     /// Frequency unit of the first column; empty: the header's, else Hz. A
@@ -112,4 +99,4 @@ MaterialTable ParseMaterialText(std::string_view text, const std::string& path,
 
 }  // namespace matmodel
 
-#endif  // MATMODEL_CLI_MATERIAL_FILE_H
+#endif  // MATMODEL_IO_MATERIAL_FILE_H

@@ -5,12 +5,12 @@
 // on a logarithmic scale below. Samples are markers; the model is a curve on a
 // dense grid reaching at least a decade beyond the samples on both sides, so
 // that its behaviour outside the measured band is visible too.
-#ifndef MATMODEL_CLI_SVG_PLOT_H
-#define MATMODEL_CLI_SVG_PLOT_H
+#ifndef MATMODEL_REPORT_SVG_PLOT_H
+#define MATMODEL_REPORT_SVG_PLOT_H
 
 #include <string>
 
-#include "cli/report.h"
+#include "report/report.h"
 
 namespace matmodel {
 
@@ -20,4 +20,4 @@ std::string RenderSvgPlot(const ModelReport& report);
 
 }  // namespace matmodel
 
-#endif  // MATMODEL_CLI_SVG_PLOT_H
+#endif  // MATMODEL_REPORT_SVG_PLOT_H
