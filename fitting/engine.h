@@ -35,6 +35,29 @@ namespace polerat::detail {
 inline constexpr double kPoleFloor = 1e-12;
 inline constexpr double kPoleCeiling = 1e4;
 
+/// How a sample's deviation is measured (polerat_run's argument 12).
+enum class Weighting {
+    kPerPart = 0,       // real and imaginary part each relative to its own size
+    kPerMagnitude = 1,  // both parts relative to the sample's magnitude
+    kAbsolute = 2,      // no scaling
+};
+
+/// Where the search starts its poles (polerat_run's argument 21).
+enum class StartPoles {
+    kRealLogSpaced = 1,     // real poles spread evenly on a log scale
+    kComplexLogSpaced = 2,  // lightly damped pairs spread the same way
+};
+
+/// Why a fit stopped (the summary's termination code, polerat_run's info).
+enum class Termination {
+    kTargetMet = 0,   // the error reached the target
+    kStalled = 1,     // one more pole stopped paying and the rest looks like noise
+    kOrderCap = 2,    // the largest order (or as many as the samples determine)
+    kFixedOrder = 3,  // the caller fixed the order
+    kNoProgress = 4,  // more poles stopped lowering the error though the
+                      // residual keeps a structure: the model cannot follow it
+};
+
 /// Named form of polerat_run's positional settings.
 struct Options {
     double targetError = 1e-3;
@@ -44,13 +67,13 @@ struct Options {
     int maxIterations = 0;     // 0: default
     bool allowComplex = false;
     bool enforcePassivity = true;
-    int weighting = 0;         // 0 per part, 1 per magnitude, 2 absolute
+    Weighting weighting = Weighting::kPerPart;
     bool omitConstant = false;
     double stallRatio = 0.1;
     bool verboseLog = false;
     int orderStep = 1;
     int stallPatience = 1;
-    int startPoles = 1;        // 1 real log-spaced, 2 complex log-spaced
+    StartPoles startPoles = StartPoles::kRealLogSpaced;
     PoleratProgress progress = nullptr;
 };
 
@@ -76,6 +99,13 @@ struct Problem {
     Eigen::VectorXd userWeight;     // the caller's weight of each sample (1 by default)
     double weightSum = 0.0;         // sum of squared user weights over the counted rows
     int rows = 0;                   // counted rows of one entry
+    // The samples are divided by hScale (a power of two near the largest
+    // magnitude), so that no square or sum of squares leaves the range of a
+    // double whatever their units; errors are multiplied by errorScale to
+    // give them in the caller's units (hScale for absolute weighting, else 1).
+    double hScale = 1.0;
+    double errorScale = 1.0;
+    std::vector<int> byFrequency;   // sample indices in rising frequency
 };
 
 /// A model in normalised units: H(s) = d + sum over poles of r/(s - p)
@@ -88,7 +118,7 @@ struct Model {
 
 /// Builds the problem from validated input (see polerat_run).
 Problem MakeProblem(const std::vector<double>& freqHz, const PoleratSamples& samples,
-                    const std::vector<double>& userWeights, int weighting);
+                    const std::vector<double>& userWeights, Weighting weighting);
 
 /// The samples at `count` frequencies spread evenly on a log scale over the
 /// band (all samples at 0 Hz kept): enough to place the poles of smooth data at
@@ -128,8 +158,15 @@ Model RefinePoles(const Problem& prob, const Model& start, const Options& opt, i
 /// its weight, stacked entry after entry (real rows, then imaginary rows).
 Eigen::VectorXd WeightedResidual(const Problem& prob, const Model& model);
 
-/// Weighted relative RMS error of `model` over the problem's counted rows.
+/// Weighted relative RMS error of `model` over the problem's counted rows
+/// (in the normalised units of the problem: see Problem::errorScale).
 double ModelError(const Problem& prob, const Model& model);
+
+/// How far the weighted residual of `model` is from looking like noise: the
+/// lag-one autocorrelation of the residual taken in rising frequency, in
+/// standard deviations of its value for white noise (about 0 for noise, large
+/// where the model misses a smooth feature of the data).
+double ResidualStructure(const Problem& prob, const Model& model);
 
 /// Per-sample weighted residual size, summed over entries (for placing poles).
 Eigen::VectorXd SampleResiduals(const Problem& prob, const Model& model);
@@ -137,13 +174,29 @@ Eigen::VectorXd SampleResiduals(const Problem& prob, const Model& model);
 /// min ||A x - b|| subject to x >= 0 (Lawson-Hanson active set).
 Eigen::VectorXd Nnls(const Eigen::MatrixXd& a, const Eigen::VectorXd& b);
 
+/// Adds `count` real poles at the frequencies where `model` misses the data
+/// most, keeping them apart from the poles already there.
+PoleSet Grow(const Problem& prob, const Model& model, int count);
+
+/// The poles of `model` without its weakest term (the real pole of least
+/// relaxation strength |r/p|, or the weakest pair when there is no real pole).
+PoleSet Shrink(const Model& model);
+
+/// Removes the poles whose residues came out zero in every entry; returns how
+/// many states went.
+int DropDeadPoles(Model& model);
+
+/// The largest relative move of a pole between two sets (infinite when their
+/// sizes differ).
+double PoleChange(const PoleSet& a, const PoleSet& b);
+
 /// Summary of a fit, in the spirit of a solver summary.
 struct Summary {
     int order = 0;
     double error = 0.0;
     int iterations = 0;
     bool targetMet = false;
-    int termination = 0;  // 0 target met, 1 stalled, 2 order cap, 3 fixed order
+    Termination termination = Termination::kTargetMet;
     struct Step {
         int order;
         double error;
@@ -152,6 +205,9 @@ struct Summary {
     };
     std::vector<Step> steps;
 };
+
+/// A few words on why a fit stopped, for the log.
+const char* TerminationReason(Termination t);
 
 /// Runs the order search (or the fixed order) and returns the chosen model.
 Model FitModel(const Problem& prob, const Options& opt, Summary& summary, std::string& log);

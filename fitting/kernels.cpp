@@ -61,7 +61,7 @@ int StateCount(const PoleSet& poles) {
 }
 
 Problem MakeProblem(const std::vector<double>& freqHz, const PoleratSamples& samples,
-                    const std::vector<double>& userWeights, int weighting) {
+                    const std::vector<double>& userWeights, Weighting weighting) {
     Problem prob;
     prob.n = static_cast<int>(freqHz.size());
     prob.ports = static_cast<int>(samples.size());
@@ -83,11 +83,19 @@ Problem MakeProblem(const std::vector<double>& freqHz, const PoleratSamples& sam
     prob.wHigh = prob.anyPositive ? wMax / prob.scale : 1.0;
     prob.w.resize(n);
     for (int i = 0; i < n; ++i) prob.w(i) = freqHz[static_cast<std::size_t>(i)] * kTwoPi / prob.scale;
+    prob.byFrequency.resize(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) prob.byFrequency[static_cast<std::size_t>(i)] = i;
+    std::stable_sort(prob.byFrequency.begin(), prob.byFrequency.end(),
+                     [&](int a, int b) { return prob.w(a) < prob.w(b); });
 
     double hMax = 0.0;
     for (const auto& row : samples)
         for (const auto& entry : row)
             for (const auto& v : entry) hMax = std::max(hMax, std::abs(v));
+    // A power of two: dividing by it is exact, so scaled samples give the same
+    // fit up to the rounding of the caller's own scaling.
+    if (hMax > 0.0) prob.hScale = std::ldexp(1.0, std::ilogb(hMax));
+    if (weighting == Weighting::kAbsolute) prob.errorScale = prob.hScale;
 
     prob.userWeight.resize(n);
     for (int i = 0; i < n; ++i)
@@ -99,13 +107,13 @@ Problem MakeProblem(const std::vector<double>& freqHz, const PoleratSamples& sam
             Eigen::VectorXcd h(n);
             Eigen::VectorXd wr(n), wi(n);
             for (int i = 0; i < n; ++i) {
-                const std::complex<double> v = entry[static_cast<std::size_t>(i)];
+                const std::complex<double> v = entry[static_cast<std::size_t>(i)] / prob.hScale;
                 h(i) = v;
-                const double u = userWeights.empty() ? 1.0 : userWeights[static_cast<std::size_t>(i)];
+                const double u = prob.userWeight(i);
                 double sr = 1.0, si = 1.0;
-                if (weighting != 2 && hMax > 0.0) {
-                    const double floor = std::max(kRelativeFloor * std::abs(v), 1e-12 * hMax);
-                    if (weighting == 0) {
+                if (weighting != Weighting::kAbsolute && hMax > 0.0) {
+                    const double floor = std::max(kRelativeFloor * std::abs(v), 1e-12 * hMax / prob.hScale);
+                    if (weighting == Weighting::kPerPart) {
                         sr = std::max(std::fabs(v.real()), floor);
                         si = std::max(std::fabs(v.imag()), floor);
                     } else {
@@ -153,6 +161,11 @@ Problem Subset(const Problem& prob, int count) {
     sub.wLow = prob.wLow;
     sub.wHigh = prob.wHigh;
     sub.anyPositive = prob.anyPositive;
+    sub.hScale = prob.hScale;
+    sub.errorScale = prob.errorScale;
+    // `pick` runs in rising frequency.
+    sub.byFrequency.resize(pick.size());
+    for (std::size_t i = 0; i < pick.size(); ++i) sub.byFrequency[i] = static_cast<int>(i);
     sub.w.resize(sub.n);
     sub.userWeight.resize(sub.n);
     for (int i = 0; i < sub.n; ++i) {
@@ -609,6 +622,35 @@ double ModelError(const Problem& prob, const Model& model) {
     return prob.weightSum > 0.0 ? std::sqrt(WeightedResidual(prob, model).squaredNorm() / prob.weightSum) : 0.0;
 }
 
+double ResidualStructure(const Problem& prob, const Model& model) {
+    const Eigen::VectorXd r = WeightedResidual(prob, model);
+    const Eigen::Index n = prob.n;
+    double lagged = 0.0, energy = 0.0;
+    int pairs = 0;
+    for (Eigen::Index e = 0; e < static_cast<Eigen::Index>(prob.h.size()); ++e)
+        for (Eigen::Index part = 0; part < 2; ++part) {
+            const Eigen::Index off = (2 * e + part) * n;
+            double prev = 0.0;
+            bool havePrev = false;
+            for (int i : prob.byFrequency) {
+                // Rows without weight (the imaginary part at 0 Hz) carry nothing.
+                const double weight = part == 0 ? prob.wRe[static_cast<std::size_t>(e)](i)
+                                                : prob.wIm[static_cast<std::size_t>(e)](i);
+                if (!(weight > 0.0)) continue;
+                const double v = r(off + i);
+                energy += v * v;
+                if (havePrev) {
+                    lagged += prev * v;
+                    ++pairs;
+                }
+                prev = v;
+                havePrev = true;
+            }
+        }
+    if (!(energy > 0.0) || pairs == 0) return 0.0;
+    return lagged / energy * std::sqrt(static_cast<double>(pairs));
+}
+
 Eigen::VectorXd SampleResiduals(const Problem& prob, const Model& model) {
     const Eigen::VectorXd r = WeightedResidual(prob, model);
     const Eigen::Index n = prob.n;
@@ -621,6 +663,7 @@ Eigen::VectorXd SampleResiduals(const Problem& prob, const Model& model) {
 void Realize(const Problem& prob, const Model& model, polerat_data& record) {
     const int ports = prob.ports;
     const double scale = prob.scale;
+    const double hScale = prob.hScale;
     // Order the poles by their magnitude: relaxation frequencies read upward.
     std::vector<std::size_t> order(model.poles.size());
     for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
@@ -647,7 +690,7 @@ void Realize(const Problem& prob, const Model& model, polerat_data& record) {
                 record.b[s][static_cast<std::size_t>(q)] = 1.0;
                 for (int row = 0; row < ports; ++row) {
                     const auto& r = model.residues[static_cast<std::size_t>(row * ports + q)][idx];
-                    record.c[static_cast<std::size_t>(row)][s] = r.real() * scale;
+                    record.c[static_cast<std::size_t>(row)][s] = r.real() * scale * hScale;
                 }
                 s += 1;
             } else {
@@ -657,8 +700,8 @@ void Realize(const Problem& prob, const Model& model, polerat_data& record) {
                 record.b[s][static_cast<std::size_t>(q)] = 2.0;
                 for (int row = 0; row < ports; ++row) {
                     const auto& r = model.residues[static_cast<std::size_t>(row * ports + q)][idx];
-                    record.c[static_cast<std::size_t>(row)][s] = r.real() * scale;
-                    record.c[static_cast<std::size_t>(row)][s + 1] = r.imag() * scale;
+                    record.c[static_cast<std::size_t>(row)][s] = r.real() * scale * hScale;
+                    record.c[static_cast<std::size_t>(row)][s + 1] = r.imag() * scale * hScale;
                 }
                 s += 2;
             }
@@ -666,7 +709,7 @@ void Realize(const Problem& prob, const Model& model, polerat_data& record) {
     for (int row = 0; row < ports; ++row)
         for (int q = 0; q < ports; ++q)
             record.d[static_cast<std::size_t>(row)][static_cast<std::size_t>(q)] =
-                model.d[static_cast<std::size_t>(row * ports + q)];
+                model.d[static_cast<std::size_t>(row * ports + q)] * hScale;
 }
 
 }  // namespace polerat::detail

@@ -5,22 +5,18 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <memory>
 #include <stdexcept>
 #include <string>
 
 #include "fitting/engine.h"
+#include "fitting/text.h"
 
 namespace {
 
+using polerat::detail::Num;
 using polerat::detail::Options;
-
-std::string Num(double v) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.6g", v);
-    return buf;
-}
+using polerat::detail::Sci;
 
 // The model's coefficients are products of samples, pole frequencies and their
 // squares; within these limits none of them leaves the range of a double.
@@ -30,7 +26,7 @@ constexpr double kLargestSample = 1e100;
 
 [[noreturn]] void Reject(const std::string& sentence) { throw std::invalid_argument(sentence); }
 
-void CheckSettings(const Options& o) {
+void CheckSettings(const Options& o, int weighting, int startPoles) {
     if (!(o.targetError >= 0.0) || !std::isfinite(o.targetError))
         Reject("The target error must be a finite number of at least 0; it is " + Num(o.targetError) + ".");
     if (o.maxOrder < 1) Reject("The largest order must be at least 1; it is " + std::to_string(o.maxOrder) + ".");
@@ -40,15 +36,15 @@ void CheckSettings(const Options& o) {
     if (o.fixedOrder < 0) Reject("The fixed order must be 0 (automatic) or more; it is " + std::to_string(o.fixedOrder) + ".");
     if (o.maxIterations < 0)
         Reject("The number of iterations must be 0 (default) or more; it is " + std::to_string(o.maxIterations) + ".");
-    if (o.weighting < 0 || o.weighting > 2)
-        Reject("The weighting must be 0, 1 or 2; it is " + std::to_string(o.weighting) + ".");
+    if (weighting < 0 || weighting > 2)
+        Reject("The weighting must be 0, 1 or 2; it is " + std::to_string(weighting) + ".");
     if (o.orderStep < 1) Reject("The order step must be at least 1; it is " + std::to_string(o.orderStep) + ".");
     if (o.stallPatience < 1)
         Reject("The stall patience must be at least 1; it is " + std::to_string(o.stallPatience) + ".");
     if (!(o.stallRatio < 1.0)) Reject("The stall ratio must be below 1; it is " + Num(o.stallRatio) + ".");
-    if (o.startPoles != 1 && o.startPoles != 2)
-        Reject("The starting poles must be 1 (real) or 2 (complex pairs); it is " + std::to_string(o.startPoles) + ".");
-    if (o.startPoles == 2 && !o.allowComplex)
+    if (startPoles != 1 && startPoles != 2)
+        Reject("The starting poles must be 1 (real) or 2 (complex pairs); it is " + std::to_string(startPoles) + ".");
+    if (startPoles == 2 && !o.allowComplex)
         Reject("Complex starting poles need complex pairs to be allowed.");
 }
 
@@ -109,17 +105,26 @@ void CheckData(const std::vector<double>& freq, const PoleratSamples& samples,
             }
         }
     }
-    // With real poles only, a passive model's diagonal has Re H >= d >= 0: a
-    // negative real part there cannot be followed, and the best constrained
-    // fit would be useless. (A resonance, a complex pair, may dip below zero.)
+    // With real poles only, a passive model's diagonal has Re H >= d >= 0 and
+    // Im H <= 0 above 0 Hz: a negative real part or a positive imaginary part
+    // (gain) there cannot be followed, and the best constrained fit would be
+    // useless. (A resonance, a complex pair, may dip below zero.)
     if (realPassive)
         for (std::size_t p = 0; p < ports; ++p)
-            for (std::size_t i = 0; i < n; ++i)
-                if (samples[p][p][i].real() < 0.0)
-                    Reject("The sample at index " + std::to_string(i) +
-                           (ports == 1 ? std::string() : " of entry (" + std::to_string(p) + ", " + std::to_string(p) + ")") +
-                           " (" + Num(freq[i]) + " Hz) has a negative real part (" + Num(samples[p][p][i].real()) +
+            for (std::size_t i = 0; i < n; ++i) {
+                const std::complex<double> v = samples[p][p][i];
+                const std::string sample = "The sample at index " + std::to_string(i) +
+                                           (ports == 1 ? std::string()
+                                                       : " of entry (" + std::to_string(p) + ", " +
+                                                             std::to_string(p) + ")") +
+                                           " (" + Num(freq[i]) + " Hz)";
+                if (v.real() < 0.0)
+                    Reject(sample + " has a negative real part (" + Num(v.real()) +
                            "); a passive model with real poles only is never negative there.");
+                if (v.imag() > 0.0 && freq[i] > 0.0)
+                    Reject(sample + " has a positive imaginary part (" + Num(v.imag()) +
+                           ", a gain); a passive model with real poles only has none.");
+            }
     if (!weights.empty()) {
         if (weights.size() != n)
             Reject("The weight list holds " + std::to_string(weights.size()) + " values but there are " +
@@ -137,17 +142,17 @@ void CheckData(const std::vector<double>& freq, const PoleratSamples& samples,
 
 std::string Describe(const polerat_data& r, int ports) {
     std::string out = "poles (rad/s) and residues of entry (0, 0):\n";
+    const auto signed_ = [](double v) { return (v < 0.0 ? "" : "+") + Sci(v, 6); };
     const std::size_t states = r.pole_re.size() / static_cast<std::size_t>(ports);
     for (std::size_t k = 0; k < states; ++k) {
-        char buf[160];
         if (r.pole_im[k] != 0.0 && k + 1 < states) {
-            std::snprintf(buf, sizeof buf, "  %.6e %+.6ej  residue %.6e %+.6ej (and conjugate)\n", r.pole_re[k],
-                          r.pole_im[k], 0.5 * r.b[k][0] * r.c[0][k], 0.5 * r.b[k][0] * r.c[0][k + 1]);
+            out += "  " + Sci(r.pole_re[k], 6) + " " + signed_(r.pole_im[k]) + "j  residue " +
+                   Sci(0.5 * r.b[k][0] * r.c[0][k], 6) + " " + signed_(0.5 * r.b[k][0] * r.c[0][k + 1]) +
+                   "j (and conjugate)\n";
             ++k;
         } else {
-            std::snprintf(buf, sizeof buf, "  %.6e  residue %.6e\n", r.pole_re[k], r.b[k][0] * r.c[0][k]);
+            out += "  " + Sci(r.pole_re[k], 6) + "  residue " + Sci(r.b[k][0] * r.c[0][k], 6) + "\n";
         }
-        out += buf;
     }
     out += "  constant " + Num(r.d[0][0]) + "\n";
     return out;
@@ -169,20 +174,22 @@ double polerat_run(polerat_data*& record, DataTable& info, const std::vector<dou
     opt.maxIterations = max_iterations;
     opt.allowComplex = allow_complex;
     opt.enforcePassivity = enforce_passivity;
-    opt.weighting = weighting;
+    opt.weighting = static_cast<polerat::detail::Weighting>(weighting);
     opt.omitConstant = omit_constant;
     opt.stallRatio = stall_ratio < 0.0 ? 0.1 : stall_ratio;
     opt.verboseLog = verbose_log;
     opt.orderStep = order_step;
     opt.stallPatience = stall_patience;
-    opt.startPoles = start_poles;
+    opt.startPoles = static_cast<polerat::detail::StartPoles>(start_poles);
     opt.progress = progress;
 
     // Everything is checked before the earlier record is touched.
-    CheckSettings(opt);
+    CheckSettings(opt, weighting, start_poles);
     CheckData(freq, samples, weights, enforce_passivity && !allow_complex);
 
-    const polerat::detail::Problem prob = polerat::detail::MakeProblem(freq, samples, weights, weighting);
+    const polerat::detail::Problem prob = polerat::detail::MakeProblem(freq, samples, weights, opt.weighting);
+    // The search works on normalised samples; an absolute target follows them.
+    opt.targetError /= prob.errorScale;
     polerat::detail::Summary summary;
     std::string text;
     text += "polerat: " + std::to_string(prob.n) + " samples, " + std::to_string(prob.ports) + " x " +
@@ -190,6 +197,8 @@ double polerat_run(polerat_data*& record, DataTable& info, const std::vector<dou
             ", " + (enforce_passivity ? "stable and passive" : "unconstrained") + ", target " + Num(target_error) +
             "\n";
     const polerat::detail::Model model = polerat::detail::FitModel(prob, opt, summary, text);
+    summary.error *= prob.errorScale;
+    for (auto& step : summary.steps) step.error *= prob.errorScale;
 
     auto fresh = std::make_unique<polerat_data>();
     polerat::detail::Realize(prob, model, *fresh);
@@ -197,7 +206,7 @@ double polerat_run(polerat_data*& record, DataTable& info, const std::vector<dou
 
     info.clear();
     info.push_back({static_cast<double>(summary.order), summary.error, static_cast<double>(summary.iterations),
-                    summary.targetMet ? 1.0 : 0.0, static_cast<double>(summary.termination)});
+                    summary.targetMet ? 1.0 : 0.0, static_cast<double>(static_cast<int>(summary.termination))});
     for (const auto& s : summary.steps)
         info.push_back({static_cast<double>(s.order), s.error, static_cast<double>(s.iterations), s.condition});
     log = std::move(text);

@@ -1,6 +1,7 @@
 // Order search: relocate the poles at one order until they settle, add poles
-// until the target error is met, and stop when one more pole no longer buys a
-// meaningful decrease (noise, or a floor of the data) or at the order cap.
+// until the target error is met, and stop when more poles no longer buy a
+// meaningful decrease and what is left looks like noise, when they stop
+// lowering the error at all, or at the order cap.
 //
 // Cost control: the poles are placed on a log-spread subset of the samples
 // (smooth dielectric data are heavily oversampled for this purpose), and only
@@ -10,15 +11,17 @@
 // the fewest poles that meet the target are returned.
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <limits>
+#include <utility>
 
 #include "fitting/engine.h"
+#include "fitting/text.h"
 
 namespace polerat::detail {
 
 namespace {
 
+// Relocations at the chosen order (polishing) and per order while searching.
 constexpr int kPolishIterations = 30;
 constexpr int kSearchIterations = 3;
 // Poles that move less than this (relative) between two relocations have
@@ -28,14 +31,29 @@ constexpr double kPoleTolerance = 1e-10;
 // fraction; the search stops relocating once the poles move less than the
 // looser tolerance.
 constexpr double kPolishStale = 1e-2;
-constexpr int kPolishStaleLimit = 1;
 constexpr double kSearchSettled = 1e-3;
+// Levenberg-Marquardt steps when the poles are refined.
+constexpr int kRefineIterations = 30;
 // Samples used to place the poles: at least this many, and this many per state.
 constexpr int kSubsetMin = 64;
 constexpr int kSubsetPerState = 4;
 // Data this small (a datasheet table) get a refined check of the lower orders
 // once the target is met.
 constexpr int kSmallData = 100;
+// Jumps: once the error has fallen at a steady rate (at most this ratio per
+// pole) over the last orders, step this fraction of the predicted distance to
+// the target, but never more than half the poles already there.
+constexpr int kJumpHistory = 3;
+constexpr double kSteadyRate = 0.9;
+constexpr double kJumpFraction = 0.6;
+// A residual whose lag-one autocorrelation lies this many standard deviations
+// above white noise's still holds a feature of the data that poles may follow.
+constexpr double kStructure = 4.0;
+// A pole that lowers the error by less than this fraction buys nothing; after
+// this many such orders in a row the search gives up even on a structured
+// residual (the data have a shape no model of this kind follows).
+constexpr double kNegligibleGain = 0.01;
+constexpr int kNoProgressLimit = 3;
 
 struct OrderResult {
     Model model;
@@ -45,7 +63,20 @@ struct OrderResult {
     bool refined = false;
 };
 
-constexpr int kRefineIterations = 30;
+const char* Reason(Termination t) {
+    switch (t) {
+        case Termination::kTargetMet: return "target met";
+        case Termination::kStalled: return "error stalled on noise";
+        case Termination::kOrderCap: return "order cap reached";
+        case Termination::kFixedOrder: return "fixed order";
+        case Termination::kNoProgress: return "more poles stopped lowering the error";
+    }
+    return "";
+}
+
+void Report(const Options& opt, double fraction, const std::string& message) {
+    if (opt.progress != nullptr) opt.progress(std::clamp(fraction, 0.0, 1.0), message.c_str());
+}
 
 // Moves the poles to the best the order can do under the constraints; pays
 // off where relocation is biased (noise) or blind (active constraints).
@@ -58,45 +89,30 @@ void Refine(const Problem& prob, const Options& opt, OrderResult& res) {
     res.refined = true;
 }
 
-double PoleChange(const PoleSet& a, const PoleSet& b) {
-    if (a.size() != b.size()) return std::numeric_limits<double>::infinity();
-    double worst = 0.0;
-    for (std::size_t k = 0; k < a.size(); ++k) worst = std::max(worst, std::abs(a[k] - b[k]) / std::abs(a[k]));
-    return worst;
-}
-
-template <typename... Args>
-std::string Format(const char* fmt, Args... args) {
-    char buf[200];
-    std::snprintf(buf, sizeof buf, fmt, args...);
-    return buf;
-}
-
-void Report(const Options& opt, double fraction, const std::string& message) {
-    if (opt.progress != nullptr) opt.progress(std::clamp(fraction, 0.0, 1.0), message.c_str());
-}
-
-OrderResult Iterate(const Problem& prob, const Options& opt, PoleSet poles, bool polish, std::string& log) {
-    OrderResult best;
-    if (!polish) {
-        // Searching: a few relocations from a warm start, judged once at the
-        // end; the poles only need to be good enough to rank the order.
-        const int maxIter = opt.maxIterations > 0 ? std::min(opt.maxIterations, kSearchIterations) : kSearchIterations;
-        for (int it = 1; it <= maxIter; ++it) {
-            PoleSet next = Relocate(prob, poles, opt, &best.condition, true);
-            const double change = PoleChange(poles, next);
-            poles = std::move(next);
-            best.iterations = it;
-            if (change < kSearchSettled) break;
-        }
-        best.model = SolveResidues(prob, poles, opt);
-        best.error = ModelError(prob, best.model);
-        return best;
+// A few relocations from a warm start, judged once at the end: while
+// searching, the poles only need to be good enough to rank the order.
+OrderResult Search(const Problem& prob, const Options& opt, PoleSet poles) {
+    OrderResult res;
+    const int maxIter = opt.maxIterations > 0 ? std::min(opt.maxIterations, kSearchIterations) : kSearchIterations;
+    for (int it = 1; it <= maxIter; ++it) {
+        PoleSet next = Relocate(prob, poles, opt, &res.condition, true);
+        const double change = PoleChange(poles, next);
+        poles = std::move(next);
+        res.iterations = it;
+        if (change < kSearchSettled) break;
     }
-    const int maxIter = opt.maxIterations > 0 ? opt.maxIterations : kPolishIterations;
+    res.model = SolveResidues(prob, poles, opt);
+    res.error = ModelError(prob, res.model);
+    return res;
+}
+
+// Relocations until the poles settle or stop lowering the error; keeps the
+// best pole set seen.
+OrderResult Polish(const Problem& prob, const Options& opt, PoleSet poles, std::string& log) {
+    OrderResult best;
     best.model = SolveResidues(prob, poles, opt);
     best.error = ModelError(prob, best.model);
-    int stale = 0;
+    const int maxIter = opt.maxIterations > 0 ? opt.maxIterations : kPolishIterations;
     for (int it = 1; it <= maxIter; ++it) {
         double condition = 0.0;
         PoleSet next = Relocate(prob, poles, opt, &condition);
@@ -107,98 +123,16 @@ OrderResult Iterate(const Problem& prob, const Options& opt, PoleSet poles, bool
         best.iterations = it;
         best.condition = condition;
         if (opt.verboseLog)
-            log += Format("  relocation %d: error %.3e, pole change %.2e, condition %.2e\n", it, err, change,
-                          condition);
+            log += "  relocation " + std::to_string(it) + ": error " + Sci(err) + ", pole change " +
+                   Sci(change, 2) + ", condition " + Sci(condition, 2) + "\n";
+        const bool stale = !(err < best.error * (1.0 - kPolishStale));
         if (err < best.error) {
-            stale = err < best.error * (1.0 - kPolishStale) ? 0 : stale + 1;
             best.model = std::move(model);
             best.error = err;
-        } else {
-            ++stale;
         }
-        if (change < kPoleTolerance || stale >= kPolishStaleLimit) break;
+        if (change < kPoleTolerance || stale) break;
     }
     return best;
-}
-
-// Adds `count` real poles at the frequencies where the model misses the data
-// most, keeping them apart from the poles already there.
-PoleSet Grow(const Problem& prob, const Model& model, int count) {
-    PoleSet poles = model.poles;
-    Eigen::VectorXd r = SampleResiduals(prob, model);
-    for (int added = 0; added < count; ++added) {
-        int at = -1;
-        double worst = -1.0;
-        for (int i = 0; i < prob.n; ++i) {
-            if (!(prob.w(i) > 0.0) || !(r(i) > worst)) continue;
-            bool crowded = false;
-            for (const auto& p : poles) {
-                const double ratio = prob.w(i) / std::abs(p);
-                if (ratio > 1.0 / 1.2 && ratio < 1.2) crowded = true;
-            }
-            if (crowded) continue;
-            worst = r(i);
-            at = i;
-        }
-        double w;
-        if (at >= 0) {
-            w = prob.w(at);
-            r(at) = -1.0;
-        } else {
-            // Every sample is near a pole: split the widest gap on a log scale.
-            std::vector<double> mags{prob.wLow, prob.wHigh};
-            for (const auto& p : poles) mags.push_back(std::abs(p));
-            std::sort(mags.begin(), mags.end());
-            double gap = -1.0;
-            w = std::sqrt(prob.wLow * prob.wHigh);
-            for (std::size_t k = 1; k < mags.size(); ++k)
-                if (mags[k] / mags[k - 1] > gap) {
-                    gap = mags[k] / mags[k - 1];
-                    w = std::sqrt(mags[k] * mags[k - 1]);
-                }
-        }
-        poles.emplace_back(-w, 0.0);
-    }
-    std::sort(poles.begin(), poles.end(), [](const auto& x, const auto& y) { return std::abs(x) < std::abs(y); });
-    return poles;
-}
-
-// Drops the real pole whose term weighs least (its relaxation strength
-// |r/p|), or the weakest pair when there is no real pole.
-PoleSet Shrink(const Model& model) {
-    PoleSet poles = model.poles;
-    if (poles.empty()) return poles;
-    std::size_t weakest = 0;
-    double least = std::numeric_limits<double>::infinity();
-    bool anyReal = false;
-    for (const auto& p : poles) anyReal = anyReal || p.imag() == 0.0;
-    for (std::size_t k = 0; k < poles.size(); ++k) {
-        if (anyReal && poles[k].imag() != 0.0) continue;
-        double strength = 0.0;
-        for (const auto& res : model.residues) strength += std::abs(res[k]) / std::abs(poles[k]);
-        if (strength < least) {
-            least = strength;
-            weakest = k;
-        }
-    }
-    poles.erase(poles.begin() + static_cast<std::ptrdiff_t>(weakest));
-    return poles;
-}
-
-// Removes the poles whose residues the constraint held at zero in every
-// entry: they add nothing to the model but cost the simulator. Returns how
-// many states went.
-int DropDeadPoles(Model& model) {
-    int dropped = 0;
-    for (std::size_t k = model.poles.size(); k-- > 0;) {
-        bool dead = true;
-        for (const auto& res : model.residues) dead = dead && res[k] == std::complex<double>(0.0, 0.0);
-        if (!dead) continue;
-        dropped += model.poles[k].imag() != 0.0 ? 2 : 1;
-        model.poles.erase(model.poles.begin() + static_cast<std::ptrdiff_t>(k));
-        for (auto& res : model.residues) res.erase(res.begin() + static_cast<std::ptrdiff_t>(k));
-    }
-    return dropped;
 }
 
 // The largest number of states the samples can determine: the relocation
@@ -211,7 +145,7 @@ int Capacity(const Problem& prob, const Options& opt) {
 // The identification subset for models of up to `states` states.
 int SubsetSize(int states) { return std::max(kSubsetMin, kSubsetPerState * (states + 1)); }
 
-// Solves the residues of `poles` against every sample.
+// Solves the residues of `found`'s poles against every sample.
 OrderResult OnAllSamples(const Problem& full, const Options& opt, const OrderResult& found) {
     OrderResult out = found;
     out.model = SolveResidues(full, found.model.poles, opt);
@@ -219,223 +153,342 @@ OrderResult OnAllSamples(const Problem& full, const Options& opt, const OrderRes
     return out;
 }
 
-// One pole fewer at a time: drop the weakest pole, relocate the rest (and
-// refine them when asked), judge the result on every sample, and keep it
-// while `good(lower, kept)` holds, down to `floor` states or `maxSteps` steps.
-template <typename Good>
-OrderResult WalkDown(const Problem& sub, const Problem& full, const Options& opt, OrderResult kept, int floor,
-                     int maxSteps, bool refine, Good good, Summary& summary, std::string& log) {
-    for (int step = 0; step < maxSteps && StateCount(kept.model.poles) > floor; ++step) {
-        OrderResult lower = Iterate(sub, opt, Shrink(kept.model), true, log);
-        summary.iterations += lower.iterations;
-        if (refine) Refine(sub, opt, lower);
-        lower = OnAllSamples(full, opt, lower);
-        const int states = StateCount(lower.model.poles);
-        summary.steps.push_back({states, lower.error, lower.iterations, lower.condition});
-        log += Format("order %d: error %.3e after %d steps (checking below)\n", states, lower.error, lower.iterations);
-        if (!good(lower, kept)) break;
-        kept = std::move(lower);
+std::string OrderLine(int states, const OrderResult& res, const char* what) {
+    return "order " + std::to_string(states) + ": error " + Sci(res.error) + " after " +
+           std::to_string(res.iterations) + " " + what + "\n";
+}
+
+// The automatic order search, one named step per stage.
+class OrderSearch {
+public:
+    OrderSearch(const Problem& full, const Options& opt, Summary& summary, std::string& log)
+        : m_full(full), m_opt(opt), m_summary(summary), m_log(log),
+          m_maxStates(std::min(opt.maxOrder, Capacity(full, opt))),
+          m_pairs(opt.allowComplex && opt.startPoles == StartPoles::kComplexLogSpaced) {}
+
+    Model Run() {
+        int order = std::min(m_opt.minOrder, m_maxStates);
+        UseSubset(SubsetSize(order + 8));
+        PoleSet poles = StartingPoles(m_sub, order, m_pairs);
+        for (;;) {
+            if (m_sub.n < m_full.n && m_sub.n < SubsetSize(order)) UseSubset(SubsetSize(order + 4));
+            OrderResult res = TryOrder(poles);
+            const int states = StateCount(res.model.poles);
+
+            if (res.error <= m_opt.targetError) {
+                if (Confirm(res)) {
+                    m_summary.termination = Termination::kTargetMet;
+                    break;
+                }
+                if (m_sub.n < m_full.n) {
+                    // The subset flattered the model: place the poles on more samples.
+                    UseSubset(std::min(m_full.n, m_sub.n * 2));
+                    poles = res.model.poles;
+                    continue;
+                }
+            } else {
+                m_summary.steps.push_back({states, res.error, res.iterations, res.condition});
+            }
+            ShowProgress(states, res.error);
+
+            if (Overshot(res)) {
+                // A jump landed in the error's floor: walk up from the last
+                // kept order by the caller's step instead.
+                m_jumps = false;
+                order = StateCount(m_kept.model.poles) + m_opt.orderStep;
+                order = std::min(order, m_maxStates);
+                m_lastStep = order - StateCount(m_kept.model.poles);
+                poles = Grow(m_sub, m_kept.model, m_lastStep);
+                continue;
+            }
+            if (!Judge(std::move(res))) break;
+            if (order >= m_maxStates) {
+                m_summary.termination = Termination::kOrderCap;
+                break;
+            }
+            const int next = NextOrder(order, states);
+            m_lastStep = next - order;
+            poles = Grow(m_sub, m_last.model, next - states);
+            order = next;
+        }
+        Settle();
+        return Finish();
     }
-    return kept;
+
+private:
+    void UseSubset(int size) {
+        m_sub = Subset(m_full, size);
+    }
+
+    // Relocates `poles` on the subset. When they fall short of a meaningful
+    // gain over the last kept order, the new poles are also tried where the
+    // kept model misses most, and from a fresh start: a warm start can trap
+    // the new pole far from where it is needed.
+    OrderResult TryOrder(const PoleSet& poles) {
+        OrderResult res = Search(m_sub, m_opt, poles);
+        m_summary.iterations += res.iterations;
+        if (m_haveKept && !Meaningful(res)) {
+            const int added = StateCount(poles) - StateCount(m_kept.model.poles);
+            if (added > 0) Consider(res, Grow(m_sub, m_kept.model, added));
+            Consider(res, StartingPoles(m_sub, StateCount(poles), m_pairs));
+        }
+        if (m_haveKept && res.error > m_opt.targetError && !Meaningful(res)) {
+            // Before judging that more poles stopped paying, give both orders
+            // their best poles.
+            const double keptBefore = m_kept.error;
+            Refine(m_sub, m_opt, m_kept);
+            Refine(m_sub, m_opt, res);
+            if (m_kept.error < keptBefore)
+                m_log += OrderLine(StateCount(m_kept.model.poles), m_kept, "steps in all (refined)");
+        }
+        m_log += OrderLine(StateCount(res.model.poles), res, res.refined ? "steps in all (refined)" : "relocations");
+        return res;
+    }
+
+    void Consider(OrderResult& best, const PoleSet& start) {
+        OrderResult other = Search(m_sub, m_opt, start);
+        m_summary.iterations += other.iterations;
+        if (other.error < best.error) best = std::move(other);
+    }
+
+    // Meaningful: a decrease of the stall ratio per added pole.
+    bool Meaningful(const OrderResult& res) const {
+        const int added = std::max(1, StateCount(res.model.poles) - StateCount(m_kept.model.poles));
+        return res.error <= std::pow(1.0 - m_opt.stallRatio, added) * m_kept.error;
+    }
+
+    // Polishes an order that met the target on the subset and judges it on
+    // every sample; after a jump, the orders skipped below may meet it too.
+    bool Confirm(OrderResult& res) {
+        OrderResult polished = Polish(m_sub, m_opt, res.model.poles, m_log);
+        m_summary.iterations += polished.iterations;
+        if (polished.error < res.error) res = std::move(polished);
+        res = OnAllSamples(m_full, m_opt, res);
+        m_summary.steps.push_back({StateCount(res.model.poles), res.error, res.iterations, res.condition});
+        if (res.error > m_opt.targetError) return false;
+        if (m_lastStep > 1) res = WalkDown(std::move(res), 1, m_lastStep - 1, false, Goal::kTarget);
+        Keep(std::move(res));
+        return true;
+    }
+
+    // A predicted jump whose poles bought less than the stall ratio per pole.
+    bool Overshot(const OrderResult& res) const {
+        return m_haveKept && m_lastStep > m_opt.orderStep && !Meaningful(res);
+    }
+
+    // Decides what an order that missed the target means for the search.
+    // Returns false when the search stops.
+    bool Judge(OrderResult res) {
+        m_last = res;
+        if (!m_haveKept || Meaningful(res)) {
+            Keep(std::move(res));
+            return true;
+        }
+        const int added = std::max(1, StateCount(res.model.poles) - StateCount(m_kept.model.poles));
+        const bool structured = ResidualStructure(m_sub, res.model) > kStructure;
+        const bool gained = res.error <= std::pow(1.0 - kNegligibleGain, added) * m_kept.error;
+        if (structured && gained) {
+            // Each pole fixes only its own part of a wide band, so the overall
+            // error falls slowly; the residual says there is more to follow.
+            Keep(std::move(res));
+            return true;
+        }
+        if (structured) {
+            if (++m_flat >= kNoProgressLimit) {
+                m_summary.termination = Termination::kNoProgress;
+                return false;
+            }
+            return true;
+        }
+        if (++m_stalls >= m_opt.stallPatience) {
+            m_summary.termination = Termination::kStalled;
+            return false;
+        }
+        return true;
+    }
+
+    void Keep(OrderResult res) {
+        m_kept = std::move(res);
+        m_haveKept = true;
+        m_stalls = 0;
+        m_flat = 0;
+        m_last = m_kept;
+        m_history.emplace_back(StateCount(m_kept.model.poles), m_kept.error);
+    }
+
+    // One step of the caller's size, or several when the error falls at a
+    // steady rate and the target is still far.
+    int NextOrder(int order, int states) const {
+        int step = m_opt.orderStep;
+        const std::size_t h = m_history.size();
+        if (m_jumps && m_stalls == 0 && m_flat == 0 && h >= kJumpHistory && m_opt.targetError > 0.0 &&
+            m_history[h - 1].first == states) {
+            const double span = m_history[h - 1].first - m_history[h - 2].first;
+            const double rate =
+                span > 0 ? std::pow(m_history[h - 1].second / m_history[h - 2].second, 1.0 / span) : 1.0;
+            if (rate > 0.0 && rate < kSteadyRate) {
+                const double gap = std::log(m_opt.targetError / m_history[h - 1].second) / std::log(rate);
+                const int jump = std::min(static_cast<int>(kJumpFraction * gap), std::max(1, states / 2));
+                step = std::max(step, jump);
+            }
+        }
+        return std::min(order + step, m_maxStates);
+    }
+
+    void ShowProgress(int states, double error) {
+        if (m_firstError < 0.0) m_firstError = error;
+        const double target = m_opt.targetError;
+        if (m_firstError > target && error > 0.0 && target > 0.0)
+            m_shown = std::max(m_shown, std::log(m_firstError / error) / std::log(m_firstError / target));
+        Report(m_opt, std::min(m_shown, 0.99), "order " + std::to_string(states) + ": error " + Sci(error, 2));
+    }
+
+    // What an order below must also meet before the search returns to it.
+    enum class Goal {
+        kTarget,      // the target error
+        kNoiseFloor,  // no meaningful loss and a residual that looks like noise
+        kPlateau,     // no more than a negligible loss
+    };
+
+    bool Meets(const OrderResult& lower, const OrderResult& higher, Goal goal) const {
+        switch (goal) {
+            case Goal::kTarget: return lower.error <= m_opt.targetError;
+            case Goal::kNoiseFloor:
+                return higher.error >= (1.0 - m_opt.stallRatio) * lower.error &&
+                       ResidualStructure(m_full, lower.model) <= kStructure;
+            case Goal::kPlateau: return higher.error >= (1.0 - kNegligibleGain) * lower.error;
+        }
+        return false;
+    }
+
+    // One pole fewer at a time: drop the weakest pole, relocate the rest (and
+    // refine them when asked), judge the result on every sample, and keep it
+    // while it meets the goal, down to `floor` states or `maxSteps` steps.
+    OrderResult WalkDown(OrderResult kept, int floor, int maxSteps, bool refine, Goal goal) {
+        for (int step = 0; step < maxSteps && StateCount(kept.model.poles) > floor; ++step) {
+            // Refinement moves the remaining poles itself; relocation first
+            // would only repeat part of its work.
+            OrderResult lower;
+            if (refine) {
+                lower.model = SolveResidues(m_sub, Shrink(kept.model), m_opt);
+                Refine(m_sub, m_opt, lower);
+            } else {
+                lower = Polish(m_sub, m_opt, Shrink(kept.model), m_log);
+            }
+            m_summary.iterations += lower.iterations;
+            lower = OnAllSamples(m_full, m_opt, lower);
+            const int states = StateCount(lower.model.poles);
+            m_summary.steps.push_back({states, lower.error, lower.iterations, lower.condition});
+            m_log += OrderLine(states, lower, "steps (checking below)");
+            if (!Meets(lower, kept, goal)) break;
+            kept = std::move(lower);
+        }
+        return kept;
+    }
+
+    // After the search: give the kept order its best poles when it missed the
+    // target, then return to fewer poles where they meet what it met.
+    void Settle() {
+        const Termination t = m_summary.termination;
+        if (t != Termination::kTargetMet) {
+            Refine(m_sub, m_opt, m_kept);
+            m_kept = OnAllSamples(m_full, m_opt, m_kept);
+            if (t == Termination::kStalled)
+                m_kept = WalkDown(std::move(m_kept), m_opt.minOrder, m_maxStates, true, Goal::kNoiseFloor);
+            else if (t == Termination::kNoProgress)
+                m_kept = WalkDown(std::move(m_kept), m_opt.minOrder, m_maxStates, true, Goal::kPlateau);
+        }
+        // On a few samples relocation falls short of the best poles of an order
+        // (the constraint binds, the data barely determine the poles), so the
+        // search may have climbed past the fewest poles that do: refined, they
+        // are cheap to check on data this small.
+        if (m_kept.error <= m_opt.targetError && m_full.n <= kSmallData)
+            m_kept = WalkDown(std::move(m_kept), m_opt.minOrder, m_maxStates, true, Goal::kTarget);
+    }
+
+    Model Finish() {
+        const int dropped = DropDeadPoles(m_kept.model);
+        if (dropped > 0)
+            m_log += "dropped " + std::to_string(dropped) + (dropped == 1 ? " pole" : " poles") +
+                     " whose residues came out zero\n";
+        m_summary.order = StateCount(m_kept.model.poles);
+        m_summary.error = m_kept.error;
+        m_summary.targetMet = m_kept.error <= m_opt.targetError;
+        if (m_summary.targetMet) m_summary.termination = Termination::kTargetMet;  // refinement can reach it last
+        m_log += std::string("stopped: ") + Reason(m_summary.termination) + " at order " +
+                 std::to_string(m_summary.order) + ", error " + Sci(m_summary.error) + ", " +
+                 std::to_string(m_summary.iterations) + " relocations in all\n";
+        Report(m_opt, 1.0, "done");
+        return std::move(m_kept.model);
+    }
+
+    const Problem& m_full;
+    const Options& m_opt;
+    Summary& m_summary;
+    std::string& m_log;
+    const int m_maxStates;
+    const bool m_pairs;
+
+    Problem m_sub;
+    OrderResult m_kept;  // the last order that was worth its poles
+    OrderResult m_last;  // the last order tried
+    bool m_haveKept = false;
+    int m_stalls = 0;    // orders in a row without a meaningful gain, on a noise-like residual
+    int m_flat = 0;      // orders in a row without even a negligible gain
+    int m_lastStep = 1;
+    bool m_jumps = true;
+    double m_firstError = -1.0, m_shown = 0.0;
+    std::vector<std::pair<int, double>> m_history;  // (states, error) of the kept orders
+};
+
+// Without a frequency above zero, or too few rows for even one relocated
+// pole, the data determine a constant (or one pole placed in the band).
+Model FitConstant(const Problem& full, const Options& opt, Summary& summary, std::string& log) {
+    PoleSet poles;
+    if (full.anyPositive && (opt.fixedOrder > 0 || opt.targetError < 1.0))
+        poles.emplace_back(-std::sqrt(full.wLow * full.wHigh), 0.0);
+    Model m = SolveResidues(full, poles, opt);
+    summary.order = StateCount(poles);
+    summary.error = ModelError(full, m);
+    summary.targetMet = summary.error <= opt.targetError;
+    summary.termination = opt.fixedOrder > 0 ? Termination::kFixedOrder
+                                             : (summary.targetMet ? Termination::kTargetMet : Termination::kOrderCap);
+    summary.steps.push_back({summary.order, summary.error, 0, 0.0});
+    log += "order " + std::to_string(summary.order) + " (as many as the samples determine): error " +
+           Sci(summary.error) + "\n";
+    Report(opt, 1.0, "done");
+    return m;
+}
+
+Model FitFixedOrder(const Problem& full, const Options& opt, Summary& summary, std::string& log) {
+    const int order = std::min(opt.fixedOrder, Capacity(full, opt));
+    Report(opt, 0.0, "fitting a fixed order");
+    const Problem sub = Subset(full, SubsetSize(order));
+    const bool pairs = opt.allowComplex && opt.startPoles == StartPoles::kComplexLogSpaced;
+    OrderResult res = Polish(sub, opt, StartingPoles(sub, order, pairs), log);
+    if (res.error > opt.targetError) Refine(sub, opt, res);
+    res = OnAllSamples(full, opt, res);
+    summary.order = StateCount(res.model.poles);
+    summary.error = res.error;
+    summary.iterations = res.iterations;
+    summary.targetMet = res.error <= opt.targetError;
+    summary.termination = Termination::kFixedOrder;
+    summary.steps.push_back({summary.order, res.error, res.iterations, res.condition});
+    log += "order " + std::to_string(summary.order) + " (fixed): error " + Sci(res.error) + " after " +
+           std::to_string(res.iterations) + " relocations\n";
+    Report(opt, 1.0, "done");
+    return std::move(res.model);
 }
 
 }  // namespace
 
+const char* TerminationReason(Termination t) { return Reason(t); }
+
 Model FitModel(const Problem& full, const Options& opt, Summary& summary, std::string& log) {
     summary = Summary{};
-    const int capacity = Capacity(full, opt);
-    static const char* const kReasons[] = {"target met", "error stalled", "order cap reached", "fixed order"};
-
-    // Without a frequency above zero, or too few rows for even one relocated
-    // pole, the data determine a constant (or one pole placed in the band).
-    if (!full.anyPositive || capacity < 1) {
-        PoleSet poles;
-        if (full.anyPositive && (opt.fixedOrder > 0 || opt.targetError < 1.0))
-            poles.emplace_back(-std::sqrt(full.wLow * full.wHigh), 0.0);
-        Model m = SolveResidues(full, poles, opt);
-        summary.order = StateCount(poles);
-        summary.error = ModelError(full, m);
-        summary.targetMet = summary.error <= opt.targetError;
-        summary.termination = opt.fixedOrder > 0 ? 3 : (summary.targetMet ? 0 : 2);
-        summary.steps.push_back({summary.order, summary.error, 0, 0.0});
-        log += Format("order %d (as many as the samples determine): error %.3e\n", summary.order, summary.error);
-        Report(opt, 1.0, "done");
-        return m;
-    }
-
-    const bool pairs = opt.allowComplex && opt.startPoles == 2;
-    if (opt.fixedOrder > 0) {
-        const int order = std::min(opt.fixedOrder, capacity);
-        Report(opt, 0.0, "fitting a fixed order");
-        const Problem sub = Subset(full, SubsetSize(order));
-        OrderResult res = Iterate(sub, opt, StartingPoles(sub, order, pairs), true, log);
-        if (res.error > opt.targetError) Refine(sub, opt, res);
-        res = OnAllSamples(full, opt, res);
-        summary.order = StateCount(res.model.poles);
-        summary.error = res.error;
-        summary.iterations = res.iterations;
-        summary.targetMet = res.error <= opt.targetError;
-        summary.termination = 3;
-        summary.steps.push_back({summary.order, res.error, res.iterations, res.condition});
-        log += Format("order %d (fixed): error %.3e after %d relocations\n", summary.order, res.error, res.iterations);
-        Report(opt, 1.0, "done");
-        return std::move(res.model);
-    }
-
-    const int maxStates = std::min(opt.maxOrder, capacity);
-    const auto meetsTarget = [&](const OrderResult& lower, const OrderResult&) {
-        return lower.error <= opt.targetError;
-    };
-    int order = std::min(opt.minOrder, maxStates);
-    int subsetSize = SubsetSize(order + 8);
-    Problem sub = Subset(full, subsetSize);
-    PoleSet poles = StartingPoles(sub, order, pairs);
-
-    OrderResult kept;  // the last order that was a meaningful improvement
-    bool haveKept = false;
-    int stalls = 0, lastStep = 1;
-    bool jumps = true;
-    double firstError = -1.0, shown = 0.0;
-    std::vector<std::pair<int, double>> history;
-    for (;;) {
-        if (sub.n < full.n && sub.n < SubsetSize(order)) {
-            subsetSize = SubsetSize(order + 4);
-            sub = Subset(full, subsetSize);
-        }
-        OrderResult res = Iterate(sub, opt, poles, false, log);
-        summary.iterations += res.iterations;
-        if (haveKept && res.error > (1.0 - opt.stallRatio) * kept.error) {
-            // A warm start can trap the new pole; a fresh start at the same
-            // order settles whether the order really stopped paying.
-            OrderResult fresh = Iterate(sub, opt, StartingPoles(sub, order, pairs), false, log);
-            summary.iterations += fresh.iterations;
-            if (fresh.error < res.error) res = std::move(fresh);
-        }
-        int states = StateCount(res.model.poles);
-        if (haveKept && res.error > opt.targetError &&
-            res.error > std::pow(1.0 - opt.stallRatio, states - StateCount(kept.model.poles)) * kept.error) {
-            // Before judging that more poles stopped paying, give both orders
-            // their best poles.
-            const double keptBefore = kept.error;
-            Refine(sub, opt, kept);
-            Refine(sub, opt, res);
-            if (kept.error < keptBefore) log += Format("order %d: error %.3e after %d steps in all (refined)\n",
-                                                     StateCount(kept.model.poles), kept.error, kept.iterations);
-        }
-        log += Format(res.refined ? "order %d: error %.3e after %d steps in all (refined)\n"
-                                : "order %d: error %.3e after %d relocations\n",
-                    states, res.error, res.iterations);
-
-        if (res.error <= opt.targetError) {
-            // Polish the poles, then judge them on every sample.
-            OrderResult polished = Iterate(sub, opt, res.model.poles, true, log);
-            summary.iterations += polished.iterations;
-            if (polished.error < res.error) res = std::move(polished);
-            res = OnAllSamples(full, opt, res);
-            summary.steps.push_back({states, res.error, res.iterations, res.condition});
-            if (res.error <= opt.targetError) {
-                // After a jump, the orders skipped below may meet the target too.
-                if (lastStep > 1)
-                    res = WalkDown(sub, full, opt, std::move(res), 1, lastStep - 1, false, meetsTarget, summary, log);
-                kept = std::move(res);
-                haveKept = true;
-                summary.termination = 0;
-                break;
-            }
-            if (sub.n < full.n) {
-                // The subset flattered the model: place the poles on more samples.
-                subsetSize = std::min(full.n, subsetSize * 2);
-                sub = Subset(full, subsetSize);
-                poles = res.model.poles;
-                continue;
-            }
-        } else {
-            summary.steps.push_back({states, res.error, res.iterations, res.condition});
-        }
-
-        if (firstError < 0.0) firstError = res.error;
-        if (firstError > opt.targetError && res.error > 0.0 && opt.targetError > 0.0)
-            shown = std::max(shown, std::log(firstError / res.error) / std::log(firstError / opt.targetError));
-        Report(opt, std::min(shown, 0.99), Format("order %d: error %.2e", states, res.error));
-
-        // Meaningful means a decrease of the stall ratio per added pole.
-        const int added = haveKept ? states - StateCount(kept.model.poles) : 1;
-        if (haveKept && added > 1 && res.error > std::pow(1.0 - opt.stallRatio, added) * kept.error) {
-            // A jump overshot into the error's floor: walk up from the last
-            // kept order one pole at a time instead.
-            jumps = false;
-            order = StateCount(kept.model.poles) + opt.orderStep;
-            lastStep = opt.orderStep;
-            poles = Grow(sub, kept.model, opt.orderStep);
-            continue;
-        }
-        if (haveKept && res.error > (1.0 - opt.stallRatio) * kept.error) {
-            if (++stalls >= opt.stallPatience) {
-                summary.termination = 1;
-                break;
-            }
-        } else {
-            stalls = 0;
-            kept = res;
-            haveKept = true;
-        }
-        history.emplace_back(states, res.error);
-        if (order >= maxStates) {
-            summary.termination = 2;
-            if (res.error < kept.error) kept = std::move(res);
-            break;
-        }
-
-        // Step one order, or several when the error falls at a steady rate and
-        // the target is still far: jump to 60 % of the predicted gap.
-        int step = opt.orderStep;
-        const std::size_t h = history.size();
-        if (jumps && stalls == 0 && h >= 3 && opt.targetError > 0.0) {
-            const double span = history[h - 1].first - history[h - 2].first;
-            const double rate = span > 0 ? std::pow(history[h - 1].second / history[h - 2].second, 1.0 / span) : 1.0;
-            if (rate > 0.0 && rate < 0.9) {
-                const double gap = std::log(opt.targetError / res.error) / std::log(rate);
-                const int jump = std::min(static_cast<int>(0.6 * gap), std::max(1, states / 2));
-                step = std::max(step, jump);
-            }
-        }
-        const int next = std::min(order + step, maxStates);
-        lastStep = next - order;
-        poles = Grow(sub, res.model, next - states);
-        order = next;
-    }
-
-    if (summary.termination != 0) {
-        Refine(sub, opt, kept);
-        kept = OnAllSamples(full, opt, kept);
-        // The order that stopped paying may have been reached on a noisy
-        // slope: step down while one pole fewer is not meaningfully worse.
-        if (summary.termination == 1)
-            kept = WalkDown(sub, full, opt, std::move(kept), opt.minOrder, maxStates, true,
-                            [&](const OrderResult& lower, const OrderResult& higher) {
-                                return higher.error >= (1.0 - opt.stallRatio) * lower.error;
-                            },
-                            summary, log);
-    }
-    // On a few samples relocation falls short of the best poles of an order
-    // (the constraint binds, the data barely determine the poles), so the
-    // search may have climbed past the fewest poles that do: refined, they
-    // are cheap to check on data this small.
-    if (kept.error <= opt.targetError && full.n <= kSmallData)
-        kept = WalkDown(sub, full, opt, std::move(kept), opt.minOrder, maxStates, true, meetsTarget, summary, log);
-
-    const int dropped = DropDeadPoles(kept.model);
-    if (dropped > 0)
-        log += "dropped " + std::to_string(dropped) + (dropped == 1 ? " pole" : " poles") +
-               " whose residues came out zero\n";
-    summary.order = StateCount(kept.model.poles);
-    summary.error = kept.error;
-    summary.targetMet = kept.error <= opt.targetError;
-    if (summary.targetMet) summary.termination = 0;  // refinement can reach it last
-    log += std::string("stopped: ") + kReasons[summary.termination] +
-           Format(" at order %d, error %.3e, %d relocations in all\n", summary.order, summary.error, summary.iterations);
-    Report(opt, 1.0, "done");
-    return std::move(kept.model);
+    if (!full.anyPositive || Capacity(full, opt) < 1) return FitConstant(full, opt, summary, log);
+    if (opt.fixedOrder > 0) return FitFixedOrder(full, opt, summary, log);
+    return OrderSearch(full, opt, summary, log).Run();
 }
 
 }  // namespace polerat::detail

@@ -1,0 +1,672 @@
+// Pure kernels of the engine over plain arrays: problem set-up, starting
+// poles, the partial-fraction basis, pole relocation, the residue solve, the
+// error measure and the state-space realisation.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "fitting/constants.h"
+#include "bench/baseline/engine.h"
+
+namespace polerat_baseline::detail {
+
+using matmodel::kTwoPi;
+
+namespace {
+
+
+
+// Each part of a sample is measured relative to its own size, but never to
+// less than this fraction of the sample's magnitude: an imaginary part of
+// exactly zero (a lossless sample) must not get an infinite weight.
+constexpr double kRelativeFloor = 1e-6;
+
+
+// Where a conduction pole starts, relative to the lowest sample frequency.
+constexpr double kConductionStart = 1e-6;
+
+// Relaxed relocation: the constant of the weighting function is kept away
+// from zero (and infinity) by these bounds, as in the relaxed method.
+constexpr double kSigmaConstLow = 1e-8;
+constexpr double kSigmaConstHigh = 1e8;
+
+// An eigenvalue whose imaginary part is below this fraction of its modulus is
+// treated as real.
+constexpr double kRealTolerance = 1e-10;
+
+}  // namespace
+
+namespace {
+
+// Rows that count in the error (a sample at 0 Hz has only a real row) and the
+// normalising sum of squared weights over them.
+void CountRows(Problem& prob) {
+    prob.rows = 0;
+    prob.weightSum = 0.0;
+    for (int i = 0; i < prob.n; ++i) {
+        const double u = prob.userWeight(i);
+        const int rows = prob.w(i) > 0.0 ? 2 : 1;
+        prob.rows += rows;
+        prob.weightSum += u * u * rows;
+    }
+    prob.weightSum *= static_cast<double>(prob.ports * prob.ports);
+}
+
+}  // namespace
+
+int StateCount(const PoleSet& poles) {
+    int n = 0;
+    for (const auto& p : poles) n += p.imag() != 0.0 ? 2 : 1;
+    return n;
+}
+
+Problem MakeProblem(const std::vector<double>& freqHz, const PoleratSamples& samples,
+                    const std::vector<double>& userWeights, int weighting) {
+    Problem prob;
+    prob.n = static_cast<int>(freqHz.size());
+    prob.ports = static_cast<int>(samples.size());
+    const int n = prob.n;
+
+    double wMin = std::numeric_limits<double>::infinity(), wMax = 0.0;
+    for (double f : freqHz) {
+        const double w = f * kTwoPi;
+        if (w > 0.0) {
+            wMin = std::min(wMin, w);
+            wMax = std::max(wMax, w);
+        }
+    }
+    prob.anyPositive = wMax > 0.0;
+    // Normalise by the geometric centre of the band so that the basis values
+    // spread evenly around 1.
+    prob.scale = prob.anyPositive ? std::sqrt(wMin * wMax) : 1.0;
+    prob.wLow = prob.anyPositive ? wMin / prob.scale : 1.0;
+    prob.wHigh = prob.anyPositive ? wMax / prob.scale : 1.0;
+    prob.w.resize(n);
+    for (int i = 0; i < n; ++i) prob.w(i) = freqHz[static_cast<std::size_t>(i)] * kTwoPi / prob.scale;
+
+    double hMax = 0.0;
+    for (const auto& row : samples)
+        for (const auto& entry : row)
+            for (const auto& v : entry) hMax = std::max(hMax, std::abs(v));
+
+    prob.userWeight.resize(n);
+    for (int i = 0; i < n; ++i)
+        prob.userWeight(i) = userWeights.empty() ? 1.0 : userWeights[static_cast<std::size_t>(i)];
+    CountRows(prob);
+
+    for (const auto& row : samples)
+        for (const auto& entry : row) {
+            Eigen::VectorXcd h(n);
+            Eigen::VectorXd wr(n), wi(n);
+            for (int i = 0; i < n; ++i) {
+                const std::complex<double> v = entry[static_cast<std::size_t>(i)];
+                h(i) = v;
+                const double u = userWeights.empty() ? 1.0 : userWeights[static_cast<std::size_t>(i)];
+                double sr = 1.0, si = 1.0;
+                if (weighting != 2 && hMax > 0.0) {
+                    const double floor = std::max(kRelativeFloor * std::abs(v), 1e-12 * hMax);
+                    if (weighting == 0) {
+                        sr = std::max(std::fabs(v.real()), floor);
+                        si = std::max(std::fabs(v.imag()), floor);
+                    } else {
+                        sr = si = std::max(std::abs(v), floor);
+                    }
+                }
+                wr(i) = u / sr;
+                // At 0 Hz every rational model with real coefficients is real:
+                // the imaginary part carries no information and is not fitted.
+                wi(i) = prob.w(i) > 0.0 ? u / si : 0.0;
+            }
+            prob.h.push_back(std::move(h));
+            prob.wRe.push_back(std::move(wr));
+            prob.wIm.push_back(std::move(wi));
+        }
+    return prob;
+}
+
+Problem Subset(const Problem& prob, int count) {
+    if (count >= prob.n || !prob.anyPositive) return prob;
+    // Sort by frequency (the caller's order is free), then take the sample
+    // nearest to each of `count` log-spaced targets.
+    std::vector<int> idx(static_cast<std::size_t>(prob.n));
+    for (int i = 0; i < prob.n; ++i) idx[static_cast<std::size_t>(i)] = i;
+    std::stable_sort(idx.begin(), idx.end(), [&](int a, int b) { return prob.w(a) < prob.w(b); });
+    std::vector<int> pick;
+    std::size_t first = 0;
+    while (first < idx.size() && !(prob.w(idx[first]) > 0.0)) pick.push_back(idx[first++]);
+    const double lo = std::log(prob.wLow), hi = std::log(prob.wHigh);
+    std::size_t cursor = first;
+    for (int k = 0; k < count; ++k) {
+        const double target = std::exp(lo + (hi - lo) * k / std::max(1, count - 1));
+        while (cursor + 1 < idx.size() && prob.w(idx[cursor + 1]) <= target) ++cursor;
+        std::size_t best = cursor;
+        if (cursor + 1 < idx.size() &&
+            std::fabs(std::log(prob.w(idx[cursor + 1]) / target)) < std::fabs(std::log(prob.w(idx[cursor]) / target)))
+            best = cursor + 1;
+        if (pick.empty() || pick.back() != idx[best]) pick.push_back(idx[best]);
+    }
+
+    Problem sub;
+    sub.n = static_cast<int>(pick.size());
+    sub.ports = prob.ports;
+    sub.scale = prob.scale;
+    sub.wLow = prob.wLow;
+    sub.wHigh = prob.wHigh;
+    sub.anyPositive = prob.anyPositive;
+    sub.w.resize(sub.n);
+    sub.userWeight.resize(sub.n);
+    for (int i = 0; i < sub.n; ++i) {
+        sub.w(i) = prob.w(pick[static_cast<std::size_t>(i)]);
+        sub.userWeight(i) = prob.userWeight(pick[static_cast<std::size_t>(i)]);
+    }
+    for (std::size_t e = 0; e < prob.h.size(); ++e) {
+        Eigen::VectorXcd h(sub.n);
+        Eigen::VectorXd wr(sub.n), wi(sub.n);
+        for (int i = 0; i < sub.n; ++i) {
+            const int j = pick[static_cast<std::size_t>(i)];
+            h(i) = prob.h[e](j);
+            wr(i) = prob.wRe[e](j);
+            wi(i) = prob.wIm[e](j);
+        }
+        sub.h.push_back(std::move(h));
+        sub.wRe.push_back(std::move(wr));
+        sub.wIm.push_back(std::move(wi));
+    }
+    CountRows(sub);
+    return sub;
+}
+
+PoleSet StartingPoles(const Problem& prob, int order, bool complexPairs) {
+    PoleSet poles;
+    if (order <= 0) return poles;
+    const double lo = std::log(prob.wLow), hi = std::log(prob.wHigh);
+    if (complexPairs) {
+        // Lightly damped pairs spread over the band (damping 1 %), plus one
+        // real pole when the order is odd.
+        const int pairs = order / 2;
+        for (int k = 0; k < pairs; ++k) {
+            const double t = pairs == 1 ? 0.5 : static_cast<double>(k) / (pairs - 1);
+            const double beta = std::exp(lo + (hi - lo) * t);
+            poles.emplace_back(-0.01 * beta, beta);
+        }
+        if (order % 2 == 1) poles.emplace_back(-std::exp(0.5 * (lo + hi)), 0.0);
+        return poles;
+    }
+    // A loss that keeps rising toward the lowest frequency comes from a pole
+    // below the band (dc conduction, ~1/w): start one there, where relocation
+    // from inside the band would not reach.
+    int inBand = order;
+    if (LossRisesTowardDc(prob) && order >= 2) {
+        poles.emplace_back(-prob.wLow * kConductionStart, 0.0);
+        --inBand;
+    }
+    // Real poles at the centres of equal slices of the log band: the natural
+    // start for relaxation data, whose loss peaks are wide on a log scale.
+    for (int k = 0; k < inBand; ++k) {
+        const double t = (k + 0.5) / inBand;
+        poles.emplace_back(-std::exp(lo + (hi - lo) * t), 0.0);
+    }
+    return poles;
+}
+
+bool LossRisesTowardDc(const Problem& prob) {
+    // Slope of log|Im H| against log w over the lowest few positive samples,
+    // summed over the diagonal: about -1 for conduction, +1 below a relaxation.
+    std::vector<std::pair<double, double>> low;
+    for (int i = 0; i < prob.n; ++i) {
+        if (!(prob.w(i) > 0.0)) continue;
+        double im = 0.0;
+        for (int p = 0; p < prob.ports; ++p) im += std::fabs(prob.h[static_cast<std::size_t>(p * prob.ports + p)](i).imag());
+        if (im > 0.0) low.emplace_back(std::log(prob.w(i)), std::log(im));
+    }
+    if (low.size() < 3) return false;
+    std::sort(low.begin(), low.end());
+    low.resize(std::min<std::size_t>(low.size(), 5));
+    double mx = 0.0, my = 0.0;
+    for (const auto& [x, y] : low) {
+        mx += x;
+        my += y;
+    }
+    mx /= static_cast<double>(low.size());
+    my /= static_cast<double>(low.size());
+    double sxy = 0.0, sxx = 0.0;
+    for (const auto& [x, y] : low) {
+        sxy += (x - mx) * (y - my);
+        sxx += (x - mx) * (x - mx);
+    }
+    return sxx > 0.0 && sxy / sxx < -0.5;
+}
+
+Eigen::MatrixXd RealBasis(const Eigen::VectorXd& w, const PoleSet& poles) {
+    const Eigen::Index n = w.size();
+    Eigen::MatrixXd basis(2 * n, StateCount(poles));
+    Eigen::Index col = 0;
+    for (const auto& p : poles) {
+        const double a = p.real();
+        if (p.imag() == 0.0) {
+            // 1/(j w - a) = (-a - j w)/(a^2 + w^2)
+            for (Eigen::Index i = 0; i < n; ++i) {
+                const double den = a * a + w(i) * w(i);
+                basis(i, col) = -a / den;
+                basis(n + i, col) = -w(i) / den;
+            }
+            col += 1;
+        } else {
+            const double b = p.imag();
+            for (Eigen::Index i = 0; i < n; ++i) {
+                // 1/(j w - p) = (-a - j (w - b))/d1,  1/(j w - p*) = (-a - j (w + b))/d2
+                const double wm = w(i) - b, wp = w(i) + b;
+                const double d1 = a * a + wm * wm, d2 = a * a + wp * wp;
+                basis(i, col) = -a / d1 - a / d2;
+                basis(n + i, col) = -wm / d1 - wp / d2;
+                basis(i, col + 1) = wm / d1 - wp / d2;
+                basis(n + i, col + 1) = -a / d1 + a / d2;
+            }
+            col += 2;
+        }
+    }
+    return basis;
+}
+
+namespace {
+
+// Scales every column to unit norm; returns the factors applied.
+Eigen::VectorXd NormaliseColumns(Eigen::MatrixXd& m) {
+    Eigen::VectorXd s(m.cols());
+    for (Eigen::Index j = 0; j < m.cols(); ++j) {
+        const double norm = m.col(j).norm();
+        s(j) = norm > 0.0 && std::isfinite(norm) ? 1.0 / norm : 1.0;
+        m.col(j) *= s(j);
+    }
+    return s;
+}
+
+// Keeps a pole inside the band's wide surroundings and, when asked, in the
+// left half plane.
+std::complex<double> Condition(std::complex<double> p, const Problem& prob, bool stable) {
+    double a = p.real(), b = std::fabs(p.imag());
+    if (stable && a > 0.0) a = -a;  // reflect an unstable pole
+    const double lo = prob.wLow * kPoleFloor, hi = prob.wHigh * kPoleCeiling;
+    const double mag = std::hypot(a, b);
+    if (b == 0.0) {
+        const double m = std::clamp(std::fabs(a), lo, hi);
+        return {a < 0.0 || (a == 0.0 && stable) ? -m : m, 0.0};
+    }
+    if (mag > hi || mag < lo) {
+        const double f = std::clamp(mag, lo, hi) / mag;
+        a *= f;
+        b *= f;
+    }
+    // A pair on the imaginary axis is a lossless resonance: give it a trace of
+    // damping so that it stays strictly stable.
+    if (stable && a >= -1e-9 * b) a = -1e-9 * b;
+    return {a, b};
+}
+
+// Converts the eigenvalues of the relocation into a pole set.
+PoleSet ToPoles(const Eigen::VectorXcd& ev, const Problem& prob, const Options& opt) {
+    PoleSet out;
+    for (Eigen::Index k = 0; k < ev.size(); ++k) {
+        const std::complex<double> z = ev(k);
+        if (!std::isfinite(z.real()) || !std::isfinite(z.imag())) continue;
+        const double mag = std::abs(z);
+        const bool nearlyReal = std::fabs(z.imag()) <= kRealTolerance * mag;
+        if (z.imag() < 0.0 && !nearlyReal) continue;  // its partner is kept
+        if (nearlyReal) {
+            out.push_back(Condition({z.real(), 0.0}, prob, opt.enforcePassivity));
+        } else if (opt.allowComplex) {
+            out.push_back(Condition(z, prob, opt.enforcePassivity));
+        } else {
+            // Real poles only: replace the pair by two real poles of the same
+            // geometric mean, spread by the pair's angle.
+            const double q = 1.0 + std::fabs(z.imag()) / mag;
+            const double re = z.real() > 0.0 && !opt.enforcePassivity ? mag : -mag;
+            out.push_back(Condition({re * q, 0.0}, prob, opt.enforcePassivity));
+            out.push_back(Condition({re / q, 0.0}, prob, opt.enforcePassivity));
+        }
+    }
+    // Coincident poles make the basis singular: nudge duplicates apart.
+    std::sort(out.begin(), out.end(), [](const auto& x, const auto& y) {
+        return std::abs(x) < std::abs(y);
+    });
+    for (std::size_t k = 1; k < out.size(); ++k)
+        if (std::abs(out[k] - out[k - 1]) <= 1e-9 * std::abs(out[k])) out[k] *= 1.0 + 1e-6;
+    return out;
+}
+
+// Splits a real-stacked complex column-by-column product h .* basis.
+void StackedProduct(const Eigen::VectorXcd& h, const Eigen::MatrixXd& basis, Eigen::MatrixXd& out) {
+    const Eigen::Index n = h.size();
+    out.resize(2 * n, basis.cols());
+    for (Eigen::Index j = 0; j < basis.cols(); ++j)
+        for (Eigen::Index i = 0; i < n; ++i) {
+            const double br = basis(i, j), bi = basis(n + i, j);
+            const double hr = h(i).real(), hi = h(i).imag();
+            out(i, j) = hr * br - hi * bi;
+            out(n + i, j) = hr * bi + hi * br;
+        }
+}
+
+}  // namespace
+
+namespace {
+
+// The trailing block of R for [A | B] from the normal equations: R22' R22 is
+// the Schur complement of A'A in M'M. Half the work of a QR, at the price of
+// squaring the condition number, which the coarse relocations of the order
+// search can afford. Returns false when a factor is not positive definite.
+bool ReduceByGram(const Eigen::MatrixXd& m, Eigen::Index nA, Eigen::Index nB, Eigen::MatrixXd& out,
+                  Eigen::Index row) {
+    Eigen::MatrixXd g = Eigen::MatrixXd::Zero(nA + nB, nA + nB);
+    g.selfadjointView<Eigen::Lower>().rankUpdate(m.transpose());
+    Eigen::MatrixXd gf = g.selfadjointView<Eigen::Lower>();
+    Eigen::LLT<Eigen::MatrixXd> l11(gf.topLeftCorner(nA, nA));
+    if (l11.info() != Eigen::Success) return false;
+    const Eigen::MatrixXd x = l11.matrixL().solve(gf.topRightCorner(nA, nB));
+    Eigen::MatrixXd schur = gf.bottomRightCorner(nB, nB);
+    schur.noalias() -= x.transpose() * x;
+    Eigen::LLT<Eigen::MatrixXd> l22(schur);
+    if (l22.info() != Eigen::Success) return false;
+    out.block(row, 0, nB, nB) = l22.matrixU();
+    return true;
+}
+
+}  // namespace
+
+PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
+                 double* condition, bool coarse) {
+    const Eigen::Index n = prob.n;
+    const Eigen::MatrixXd basis = RealBasis(prob.w, poles);
+    const Eigen::Index states = basis.cols();
+    const Eigen::Index nA = states + (opt.omitConstant ? 0 : 1);
+    const Eigen::Index nB = states + 1;
+    const int entries = static_cast<int>(prob.h.size());
+
+    // For each entry, eliminate its own residues by QR and keep the block of R
+    // that involves only the common weighting function (the fast variant).
+    Eigen::MatrixXd reduced(static_cast<Eigen::Index>(entries) * nB + 1, nB);
+    reduced.setZero();
+    Eigen::MatrixXd m(2 * n, nA + nB), hb;
+    double hNorm2 = 0.0;
+    Eigen::VectorXd rowW(2 * n);
+    for (int e = 0; e < entries; ++e) {
+        const auto& h = prob.h[static_cast<std::size_t>(e)];
+        rowW.head(n) = prob.wRe[static_cast<std::size_t>(e)];
+        rowW.tail(n) = prob.wIm[static_cast<std::size_t>(e)];
+        StackedProduct(h, basis, hb);
+        // Weighted rows, built column by column (the storage order).
+        for (Eigen::Index j = 0; j < states; ++j) {
+            m.col(j) = basis.col(j).cwiseProduct(rowW);
+            m.col(nA + j) = -hb.col(j).cwiseProduct(rowW);
+        }
+        if (!opt.omitConstant) {
+            m.col(states).head(n) = rowW.head(n);
+            m.col(states).tail(n).setZero();
+        }
+        m.col(nA + states).head(n) = -h.real().cwiseProduct(rowW.head(n));
+        m.col(nA + states).tail(n) = -h.imag().cwiseProduct(rowW.tail(n));
+        hNorm2 += m.col(nA + states).squaredNorm();
+        // Column scaling of the entry's own residue block does not change the
+        // reduced block; it only helps the factorisation.
+        for (Eigen::Index j = 0; j < nA; ++j) {
+            const double norm = m.col(j).norm();
+            if (norm > 0.0) m.col(j) /= norm;
+        }
+        if (coarse && 2 * n >= nA + nB && ReduceByGram(m, nA, nB, reduced, static_cast<Eigen::Index>(e) * nB))
+            continue;
+        Eigen::HouseholderQR<Eigen::MatrixXd> qr(m);
+        const Eigen::Index rTop = std::min<Eigen::Index>(2 * n, nA + nB);
+        const Eigen::MatrixXd r = qr.matrixQR().topRows(rTop).triangularView<Eigen::Upper>();
+        const Eigen::Index avail = std::max<Eigen::Index>(0, rTop - nA);
+        if (avail > 0)
+            reduced.block(static_cast<Eigen::Index>(e) * nB, 0, avail, nB) =
+                r.block(nA, nA, avail, nB);
+    }
+
+    // Relaxation: the mean real part of the weighting function over the
+    // samples is tied to 1 instead of fixing its constant (Gustavsen 2006).
+    const double count = static_cast<double>(n);
+    const double lambda = std::sqrt(hNorm2) / count;
+    Eigen::RowVectorXd relax(nB);
+    for (Eigen::Index j = 0; j < states; ++j) relax(j) = basis.col(j).head(n).sum();
+    relax(states) = count;
+    const Eigen::Index last = reduced.rows() - 1;
+    reduced.row(last) = lambda * relax;
+    Eigen::VectorXd rhs = Eigen::VectorXd::Zero(reduced.rows());
+    rhs(last) = lambda * count;
+
+    Eigen::MatrixXd scaled = reduced;
+    Eigen::VectorXd colScale = NormaliseColumns(scaled);
+    Eigen::ColPivHouseholderQR<Eigen::MatrixXd> solver(scaled);
+    Eigen::VectorXd y = colScale.cwiseProduct(solver.solve(rhs));
+    if (condition != nullptr) {
+        const auto diag = solver.matrixR().diagonal().cwiseAbs();
+        const double dmin = diag.minCoeff();
+        *condition = dmin > 0.0 ? diag.maxCoeff() / dmin : std::numeric_limits<double>::infinity();
+    }
+
+    double dSigma = y(states);
+    if (!(std::fabs(dSigma) >= kSigmaConstLow) || std::fabs(dSigma) > kSigmaConstHigh ||
+        !y.allFinite()) {
+        // The relaxed solution is degenerate: fix the constant at its bound
+        // and solve again without the relaxation row.
+        const double sign = !std::isnan(dSigma) && dSigma < 0.0 ? -1.0 : 1.0;
+        dSigma = sign * (std::fabs(dSigma) > kSigmaConstHigh ? kSigmaConstHigh : kSigmaConstLow);
+        Eigen::MatrixXd a = reduced.topRows(last).leftCols(states);
+        Eigen::VectorXd b = -dSigma * reduced.topRows(last).col(states);
+        Eigen::VectorXd cs = NormaliseColumns(a);
+        y.head(states) = cs.cwiseProduct(a.colPivHouseholderQr().solve(b));
+        y(states) = dSigma;
+    }
+
+    // Zeros of sigma(s) = d + c^T (sI - A)^-1 b are the eigenvalues of
+    // A - b c^T / d. A is diagonal for real poles and holds a 2x2 block
+    // [[a, beta], [-beta, a]] with b = (2, 0) for each pair.
+    Eigen::MatrixXd hm = Eigen::MatrixXd::Zero(states, states);
+    Eigen::VectorXd bvec = Eigen::VectorXd::Zero(states);
+    Eigen::Index k = 0;
+    for (const auto& p : poles) {
+        if (p.imag() == 0.0) {
+            hm(k, k) = p.real();
+            bvec(k) = 1.0;
+            k += 1;
+        } else {
+            hm(k, k) = p.real();
+            hm(k, k + 1) = p.imag();
+            hm(k + 1, k) = -p.imag();
+            hm(k + 1, k + 1) = p.real();
+            bvec(k) = 2.0;
+            k += 2;
+        }
+    }
+    hm -= bvec * y.head(states).transpose() / dSigma;
+    if (!hm.allFinite()) return poles;
+    Eigen::EigenSolver<Eigen::MatrixXd> eig(hm, false);
+    if (eig.info() != Eigen::Success) return poles;
+    PoleSet next = ToPoles(eig.eigenvalues(), prob, opt);
+    if (static_cast<int>(next.size()) == 0 && !poles.empty()) return poles;
+    return next;
+}
+
+Model SolveResidues(const Problem& prob, const PoleSet& poles, const Options& opt) {
+    const Eigen::Index n = prob.n;
+    const Eigen::MatrixXd basis = RealBasis(prob.w, poles);
+    const Eigen::Index states = basis.cols();
+    const bool withD = !opt.omitConstant;
+    const Eigen::Index cols = states + (withD ? 1 : 0);
+    const bool passive = opt.enforcePassivity;
+
+    // With passivity enforced, a pair's coefficients (x, y) of r = x + j y
+    // are replaced by u = x and v = x (a^2 - b^2) + 2 a b y: the pair's loss
+    // w [(Q R - P S) + P w^2] / |den|^2 is non-negative for all w exactly when
+    // u >= 0 and v >= 0, so bounds on (u, v) are the whole constraint.
+    Eigen::MatrixXd design(2 * n, cols);
+    design.leftCols(states) = basis;
+    {
+        Eigen::Index col = 0;
+        for (const auto& p : poles) {
+            if (p.imag() != 0.0 && passive) {
+                const double a = p.real(), b = p.imag();
+                const double g = 2.0 * a * b;
+                const Eigen::VectorXd phi1 = basis.col(col), phi2 = basis.col(col + 1);
+                design.col(col) = phi1 - phi2 * ((a * a - b * b) / g);
+                design.col(col + 1) = phi2 / g;
+            }
+            col += p.imag() != 0.0 ? 2 : 1;
+        }
+    }
+    if (withD) {
+        design.col(states).head(n).setOnes();
+        design.col(states).tail(n).setZero();
+    }
+
+    Model model;
+    model.poles = poles;
+    const int entries = static_cast<int>(prob.h.size());
+    for (int e = 0; e < entries; ++e) {
+        const auto& h = prob.h[static_cast<std::size_t>(e)];
+        const auto& wr = prob.wRe[static_cast<std::size_t>(e)];
+        const auto& wi = prob.wIm[static_cast<std::size_t>(e)];
+        Eigen::VectorXd rowW(2 * n), rhs(2 * n);
+        rowW << wr, wi;
+        rhs << h.real().cwiseProduct(wr), h.imag().cwiseProduct(wi);
+        Eigen::MatrixXd a = rowW.asDiagonal() * design;
+        const Eigen::VectorXd scale = NormaliseColumns(a);
+        Eigen::VectorXd x;
+        if (passive) {
+            // Reduce to a square triangular problem once; the active-set
+            // iterations then work on cols x cols instead of 2n x cols.
+            if (a.rows() > a.cols()) {
+                Eigen::HouseholderQR<Eigen::MatrixXd> qr(a);
+                const Eigen::MatrixXd r =
+                    qr.matrixQR().topRows(cols).triangularView<Eigen::Upper>();
+                const Eigen::VectorXd qtb = (qr.householderQ().adjoint() * rhs).head(cols);
+                // Clean relaxation data usually give non-negative residues at
+                // once; the active set is needed only when they do not.
+                const double rMax = r.diagonal().cwiseAbs().maxCoeff();
+                const double rMin = r.diagonal().cwiseAbs().minCoeff();
+                bool done = false;
+                if (rMin > 1e-10 * rMax) {
+                    x = r.triangularView<Eigen::Upper>().solve(qtb);
+                    done = x.allFinite() && x.minCoeff() >= 0.0;
+                }
+                if (!done) x = Nnls(r, qtb);
+            } else {
+                x = Nnls(a, rhs);
+            }
+        } else {
+            x = a.colPivHouseholderQr().solve(rhs);
+        }
+        x = x.cwiseProduct(scale);
+
+        std::vector<std::complex<double>> res;
+        Eigen::Index col = 0;
+        for (const auto& p : poles) {
+            if (p.imag() == 0.0) {
+                res.emplace_back(x(col), 0.0);
+                col += 1;
+            } else {
+                double re = x(col), im = x(col + 1);
+                if (passive) {
+                    const double a2 = p.real(), b2 = p.imag();
+                    const double u = x(col), v = x(col + 1);
+                    re = u;
+                    im = (v - u * (a2 * a2 - b2 * b2)) / (2.0 * a2 * b2);
+                }
+                res.emplace_back(re, im);
+                col += 2;
+            }
+        }
+        model.residues.push_back(std::move(res));
+        model.d.push_back(withD ? x(states) : 0.0);
+    }
+    return model;
+}
+
+Eigen::VectorXd WeightedResidual(const Problem& prob, const Model& model) {
+    const Eigen::Index n = prob.n;
+    const Eigen::MatrixXd basis = RealBasis(prob.w, model.poles);
+    Eigen::VectorXd r(2 * n * static_cast<Eigen::Index>(prob.h.size()));
+    for (std::size_t e = 0; e < prob.h.size(); ++e) {
+        Eigen::VectorXd coef(basis.cols());
+        Eigen::Index col = 0;
+        for (std::size_t k = 0; k < model.poles.size(); ++k) {
+            coef(col++) = model.residues[e][k].real();
+            if (model.poles[k].imag() != 0.0) coef(col++) = model.residues[e][k].imag();
+        }
+        Eigen::VectorXd v = basis * coef;
+        v.head(n).array() += model.d[e];
+        const Eigen::Index off = static_cast<Eigen::Index>(e) * 2 * n;
+        for (Eigen::Index i = 0; i < n; ++i) {
+            r(off + i) = prob.wRe[e](i) * (v(i) - prob.h[e](i).real());
+            r(off + n + i) = prob.wIm[e](i) * (v(n + i) - prob.h[e](i).imag());
+        }
+    }
+    return r;
+}
+
+double ModelError(const Problem& prob, const Model& model) {
+    return prob.weightSum > 0.0 ? std::sqrt(WeightedResidual(prob, model).squaredNorm() / prob.weightSum) : 0.0;
+}
+
+Eigen::VectorXd SampleResiduals(const Problem& prob, const Model& model) {
+    const Eigen::VectorXd r = WeightedResidual(prob, model);
+    const Eigen::Index n = prob.n;
+    Eigen::VectorXd out = Eigen::VectorXd::Zero(n);
+    for (Eigen::Index e = 0; e < static_cast<Eigen::Index>(prob.h.size()); ++e)
+        out += r.segment(2 * n * e, n).cwiseAbs2() + r.segment(2 * n * e + n, n).cwiseAbs2();
+    return out;
+}
+
+void Realize(const Problem& prob, const Model& model, polerat_data& record) {
+    const int ports = prob.ports;
+    const double scale = prob.scale;
+    // Order the poles by their magnitude: relaxation frequencies read upward.
+    std::vector<std::size_t> order(model.poles.size());
+    for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
+        return std::abs(model.poles[x]) < std::abs(model.poles[y]);
+    });
+    const int states = StateCount(model.poles);
+    const int total = states * ports;
+
+    record.pole_re.assign(static_cast<std::size_t>(total), 0.0);
+    record.pole_im.assign(static_cast<std::size_t>(total), 0.0);
+    record.b.assign(static_cast<std::size_t>(total), std::vector<double>(static_cast<std::size_t>(ports), 0.0));
+    record.c.assign(static_cast<std::size_t>(ports), std::vector<double>(static_cast<std::size_t>(total), 0.0));
+    record.d.assign(static_cast<std::size_t>(ports), std::vector<double>(static_cast<std::size_t>(ports), 0.0));
+
+    // One copy of the poles per input column q; the states of column q feed
+    // only that column, and row p of c holds the residues of entry (p, q).
+    std::size_t s = 0;
+    for (int q = 0; q < ports; ++q)
+        for (std::size_t idx : order) {
+            const auto p = model.poles[idx];
+            if (p.imag() == 0.0) {
+                record.pole_re[s] = p.real() * scale;
+                record.b[s][static_cast<std::size_t>(q)] = 1.0;
+                for (int row = 0; row < ports; ++row) {
+                    const auto& r = model.residues[static_cast<std::size_t>(row * ports + q)][idx];
+                    record.c[static_cast<std::size_t>(row)][s] = r.real() * scale;
+                }
+                s += 1;
+            } else {
+                record.pole_re[s] = record.pole_re[s + 1] = p.real() * scale;
+                record.pole_im[s] = p.imag() * scale;
+                record.pole_im[s + 1] = -p.imag() * scale;
+                record.b[s][static_cast<std::size_t>(q)] = 2.0;
+                for (int row = 0; row < ports; ++row) {
+                    const auto& r = model.residues[static_cast<std::size_t>(row * ports + q)][idx];
+                    record.c[static_cast<std::size_t>(row)][s] = r.real() * scale;
+                    record.c[static_cast<std::size_t>(row)][s + 1] = r.imag() * scale;
+                }
+                s += 2;
+            }
+        }
+    for (int row = 0; row < ports; ++row)
+        for (int q = 0; q < ports; ++q)
+            record.d[static_cast<std::size_t>(row)][static_cast<std::size_t>(q)] =
+                model.d[static_cast<std::size_t>(row * ports + q)];
+}
+
+}  // namespace polerat_baseline::detail

@@ -1,0 +1,90 @@
+// Non-negative least squares by the active-set method of Lawson and Hanson
+// ("Solving Least Squares Problems", 1974, ch. 23, algorithm NNLS).
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "bench/baseline/engine.h"
+
+namespace polerat_baseline::detail {
+
+namespace {
+
+// Least squares on the columns listed in `set`; the others stay zero.
+Eigen::VectorXd SolveOnSet(const Eigen::MatrixXd& a, const Eigen::VectorXd& b,
+                           const std::vector<int>& set) {
+    Eigen::MatrixXd sub(a.rows(), static_cast<Eigen::Index>(set.size()));
+    for (std::size_t k = 0; k < set.size(); ++k) sub.col(static_cast<Eigen::Index>(k)) = a.col(set[k]);
+    // Pivoting keeps a nearly dependent pair of columns from blowing up.
+    const Eigen::VectorXd zs = sub.colPivHouseholderQr().solve(b);
+    Eigen::VectorXd z = Eigen::VectorXd::Zero(a.cols());
+    for (std::size_t k = 0; k < set.size(); ++k) z(set[k]) = zs(static_cast<Eigen::Index>(k));
+    return z;
+}
+
+}  // namespace
+
+Eigen::VectorXd Nnls(const Eigen::MatrixXd& a, const Eigen::VectorXd& b) {
+    const Eigen::Index cols = a.cols();
+    Eigen::VectorXd x = Eigen::VectorXd::Zero(cols);
+    if (cols == 0) return x;
+    std::vector<bool> passive(static_cast<std::size_t>(cols), false);
+
+    // Dual-feasibility tolerance relative to the problem's size.
+    const double tol = 10.0 * std::numeric_limits<double>::epsilon() * a.cwiseAbs().maxCoeff() *
+                       std::max(b.cwiseAbs().maxCoeff(), 1e-300) *
+                       static_cast<double>(std::max(a.rows(), cols));
+    const int maxOuter = 3 * static_cast<int>(cols) + 10;
+
+    Eigen::VectorXd grad = a.transpose() * (b - a * x);
+    for (int outer = 0; outer < maxOuter; ++outer) {
+        Eigen::Index t = -1;
+        double best = tol;
+        for (Eigen::Index j = 0; j < cols; ++j)
+            if (!passive[static_cast<std::size_t>(j)] && grad(j) > best) {
+                best = grad(j);
+                t = j;
+            }
+        if (t < 0) break;
+        passive[static_cast<std::size_t>(t)] = true;
+
+        for (int inner = 0; inner <= maxOuter; ++inner) {
+            std::vector<int> set;
+            for (Eigen::Index j = 0; j < cols; ++j)
+                if (passive[static_cast<std::size_t>(j)]) set.push_back(static_cast<int>(j));
+            const Eigen::VectorXd z = SolveOnSet(a, b, set);
+            bool feasible = true;
+            for (int j : set)
+                if (!(z(j) > 0.0)) feasible = false;
+            if (feasible) {
+                x = z;
+                break;
+            }
+            // Step from x toward z as far as feasibility allows, then drop the
+            // variables that reached zero.
+            double alpha = 1.0;
+            for (int j : set)
+                if (!(z(j) > 0.0)) {
+                    const double denom = x(j) - z(j);
+                    const double ratio = denom > 0.0 ? x(j) / denom : 0.0;
+                    alpha = std::min(alpha, ratio);
+                }
+            x += alpha * (z - x);
+            for (int j : set)
+                if (x(j) <= 0.0 || !std::isfinite(z(j))) {
+                    x(j) = 0.0;
+                    passive[static_cast<std::size_t>(j)] = false;
+                }
+            // The variable just added can be dropped at once when it was not
+            // really improving the fit; avoid cycling on it.
+            if (!passive[static_cast<std::size_t>(t)]) break;
+        }
+        grad = a.transpose() * (b - a * x);
+        // A column that cannot move the residual any more stays out.
+        if (!passive[static_cast<std::size_t>(t)]) grad(t) = 0.0;
+    }
+    return x;
+}
+
+}  // namespace polerat_baseline::detail
