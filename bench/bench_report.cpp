@@ -24,7 +24,7 @@ void BM_ReportWideband161(benchmark::State& state) {
     const matmodel::MaterialTable table = WidebandTable();
     std::size_t order = 0;
     for (auto _ : state) {
-        const matmodel::ModelReport r = matmodel::FitMaterialTable(table, "F");
+        const matmodel::ModelReport r = matmodel::FitMaterialTable(table);
         order = r.order;
         benchmark::DoNotOptimize(r.poles.data());
     }

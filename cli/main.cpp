@@ -10,14 +10,14 @@
 
 namespace {
 
-void AddOutputOptions(CLI::App& cmd, matmodel::Outputs& out) {
+void AddOutputOptions(CLI::App& cmd, matmodel::Outputs& out, std::string& variable) {
     cmd.add_flag("--json", out.json, "Print one JSON document per input (one per line)");
     cmd.add_option("--table", out.table,
                    "Write frequency, measured Dk/Df, causal Dk, fitted Dk/Df as CSV")
         ->type_name("OUT.csv");
     cmd.add_option("--plot", out.plot, "Write an SVG plot of measured against fitted Dk and Df")
         ->type_name("OUT.svg");
-    cmd.add_option("--var", out.variable,
+    cmd.add_option("--var", variable,
                    std::string("Frequency variable of the expressions (default: ") +
                        matmodel::kDefaultVariable + ")")
         ->type_name("NAME");
@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
                     "Unit of the frequency column: Hz, kHz, MHz, GHz or THz (default: the "
                     "header's, else Hz)")
         ->type_name("UNIT");
-    AddOutputOptions(*fit, job.outputs);
+    AddOutputOptions(*fit, job.outputs, job.fit.variable);
     fit->footer(std::string(help::kInput) + help::kFitExamples + help::kExitStatus);
 
     std::string dk, df, freq, maxFreq, sigma = "0", dcDk = "0";
@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
     wide->add_option("--sigma", sigma, "dc conductivity in S/m (default 0)")->type_name("S");
     wide->add_option("--dc-dk", dcDk, "Dk at 0 Hz (default: 1 + 10 Df times the high-frequency Dk)")
         ->type_name("D");
-    AddOutputOptions(*wide, job.outputs);
+    AddOutputOptions(*wide, job.outputs, job.fit.variable);
     wide->footer(std::string(help::kWidebandExamples).substr(1) + help::kExitStatus);
 
     if (argc <= 1) {

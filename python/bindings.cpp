@@ -50,14 +50,14 @@ public:
         auto model = std::make_unique<Model>();
         model->m_order = std::move(order);
         py::gil_scoped_release unlocked;
-        model->m_report = matmodel::FitMaterialTable(table, matmodel::kDefaultVariable, &model->m_modeler);
+        model->m_report = matmodel::FitMaterialTable(table, {}, &model->m_modeler);
         return model;
     }
 
     static std::unique_ptr<Model> FromPoint(const matmodel::SinglePoint& point) {
         auto model = std::make_unique<Model>();
         py::gil_scoped_release unlocked;
-        model->m_report = matmodel::FitSinglePoint(point, matmodel::kDefaultVariable, &model->m_modeler);
+        model->m_report = matmodel::FitSinglePoint(point, {}, &model->m_modeler);
         return model;
     }
 

@@ -24,12 +24,18 @@ constexpr std::size_t kPassivityMaxPoints = 20000;
 // rounded in double precision may come out a few ulps below zero for pairs.
 constexpr double kPassivityTolerance = 1e-12;
 
+// A loss rising faster than f^kSteepExponent over at least kSteepMinDecades
+// is named: the margin above 1 keeps rounding and gentle noise out.
+constexpr double kSteepExponent = 1.2;
+constexpr double kSteepMinDecades = 0.2;
+
 }  // namespace
 
 WorstError Worst(const std::vector<SampleRow>& rows, double SampleRow::*value,
-                 double SampleRow::*reference) {
+                 double SampleRow::*reference, bool aboveDc) {
     WorstError worst;
     for (const SampleRow& row : rows) {
+        if (aboveDc && !(row.freq > 0.0)) continue;
         const double ref = row.*reference;
         const double rel = std::fabs(row.*value - ref) / std::fabs(ref);
         if (rel > worst.relative || std::isnan(rel)) {
@@ -62,22 +68,27 @@ void SplitPoles(ModelReport& r) {
     });
 }
 
-// The largest relative distance between the model and what it was asked to
-// match, eps = Dk (1 - j Df) with the causal Dk: the complex error keeps a
-// tiny Df from dominating.
-WorstError TargetError(const std::vector<SampleRow>& rows) {
-    WorstError worst;
-    for (const SampleRow& row : rows) {
-        const std::complex<double> target(row.dkCausal, -row.dkCausal * row.dfMeasured);
-        const std::complex<double> model(row.dkFitted, -row.dkFitted * row.dfFitted);
-        const double rel = std::abs(model - target) / std::abs(target);
-        if (rel > worst.relative || std::isnan(rel)) {
-            worst.relative = rel;
-            worst.freq = row.freq;
-            if (std::isnan(rel)) break;
-        }
+std::vector<SteepLoss> FindSteepLoss(const std::vector<SampleRow>& rows) {
+    // The loss eps'' = Dk Df at the positive frequencies, by frequency.
+    std::vector<std::pair<double, double>> loss;
+    for (const SampleRow& row : rows)
+        if (row.freq > 0.0 && row.dkMeasured * row.dfMeasured > 0.0)
+            loss.emplace_back(row.freq, row.dkMeasured * row.dfMeasured);
+    const auto slope = [&](std::size_t a, std::size_t b) {
+        return std::log(loss[b].second / loss[a].second) / std::log(loss[b].first / loss[a].first);
+    };
+    std::vector<SteepLoss> bands;
+    for (std::size_t start = 0; start + 1 < loss.size();) {
+        std::size_t end = start;
+        while (end + 1 < loss.size() && slope(end, end + 1) > kSteepExponent) ++end;
+        // Noise makes single steps steep on a dense grid; a band counts when
+        // its ends are far enough apart and the loss rises steeply between them.
+        if (end > start && std::log10(loss[end].first / loss[start].first) >= kSteepMinDecades &&
+            slope(start, end) > kSteepExponent)
+            bands.push_back({loss[start].first, loss[end].first, slope(start, end)});
+        start = end + 1;
     }
-    return worst;
+    return bands;
 }
 
 PassivityCheck CheckPassivity(const ModelReport& r) {
@@ -130,14 +141,15 @@ PassivityCheck CheckPassivity(const ModelReport& r) {
 }
 
 void Analyse(ModelReport& r) {
-    r.targetError = TargetError(r.rows);
     SplitPoles(r);
     r.staticDk = EvaluateModel(r, 0.0).real();
     for (const DebyeTerm& t : r.debye)
         if (t.conduction) r.staticDk -= t.deltaEps;
-    r.dkError = Worst(r.rows, &SampleRow::dkFitted, &SampleRow::dkMeasured);
-    r.dfError = Worst(r.rows, &SampleRow::dfFitted, &SampleRow::dfMeasured);
+    r.dkError = Worst(r.rows, &SampleRow::dkFitted, &SampleRow::dkCausal);
+    // Every passive model's loss is 0 at 0 Hz, whatever Df floor the input had.
+    r.dfError = Worst(r.rows, &SampleRow::dfFitted, &SampleRow::dfMeasured, true);
     r.causalShift = Worst(r.rows, &SampleRow::dkCausal, &SampleRow::dkMeasured);
+    r.steepLoss = FindSteepLoss(r.rows);
     r.passivity = CheckPassivity(r);
 }
 

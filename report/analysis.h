@@ -10,14 +10,14 @@
 
 namespace matmodel {
 
-/// The largest of |value - reference| / |reference| over the rows, and where.
-/// A NaN anywhere is the worst error.
+/// The largest of |value - reference| / |reference| over the rows (above
+/// 0 Hz only when `aboveDc`), and where. A NaN anywhere is the worst error.
 WorstError Worst(const std::vector<SampleRow>& rows, double SampleRow::*value,
-                 double SampleRow::*reference);
+                 double SampleRow::*reference, bool aboveDc = false);
 
-/// The largest relative distance between the model's eps = Dk (1 - j Df) and
-/// the eps the fit was given (Dk target, measured Df), and where.
-WorstError TargetError(const std::vector<SampleRow>& rows);
+/// The bands where the measured loss eps'' = Dk Df rises faster than f
+/// (beyond a margin, over a fifth of a decade or more).
+std::vector<SteepLoss> FindSteepLoss(const std::vector<SampleRow>& rows);
 
 /// Reads the real poles as Debye terms (by relaxation frequency, conduction
 /// marked) and the pairs by their upper member; sums the conductivity.
@@ -29,8 +29,8 @@ void SplitPoles(ModelReport& report);
 PassivityCheck CheckPassivity(const ModelReport& report);
 
 /// Fills every derived field of `report` from its rows, poles and residues:
-/// the target error, the Debye terms, the static Dk, the worst Dk and Df
-/// errors, the causal shift and the passivity scan.
+/// the Debye terms, the static Dk, the worst Dk and Df errors, the causal
+/// shift, the steep-loss bands and the passivity scan.
 void Analyse(ModelReport& report);
 
 }  // namespace matmodel

@@ -69,6 +69,9 @@ std::string ReportToJson(const ModelReport& r, const OutputList& outputs) {
                          {"conduction", t.conduction}});
     for (const ComplexPair& c : r.pairs)
         pairs.push_back({{"pole", Complex(c.pole)}, {"residue", Complex(c.residue)}});
+    json steep = json::array();
+    for (const SteepLoss& band : r.steepLoss)
+        steep.push_back({{"from_hz", band.fromHz}, {"to_hz", band.toHz}, {"exponent", band.exponent}});
 
     const PassivityCheck& pc = r.passivity;
     json doc = {
@@ -90,10 +93,15 @@ std::string ReportToJson(const ModelReport& r, const OutputList& outputs) {
           {"dk_max_at_hz", r.dkError.freq},
           {"df_max_relative", r.dfError.relative},
           {"df_max_at_hz", r.dfError.freq},
-          {"fit_target_max_relative", r.targetError.relative},
-          {"fit_target_max_at_hz", r.targetError.freq},
           {"causal_dk_shift_max_relative", r.causalShift.relative},
-          {"causal_dk_shift_max_at_hz", r.causalShift.freq}}},
+          {"causal_dk_shift_max_at_hz", r.causalShift.freq},
+          {"steep_loss", steep}}},
+        {"engine",
+         {{"order", r.engine.order},
+          {"rms_error", r.engine.error},
+          {"rms_target", r.engine.targetError},
+          {"target_met", r.engine.targetMet},
+          {"stopped", r.engine.reason}}},
         {"passivity",
          {{"passive", pc.passive},
           {"min_df", pc.minDf},
@@ -133,7 +141,8 @@ std::string ReportToText(const ModelReport& r, const OutputList& outputs) {
                         (r.debye.size() == 1 ? "" : "s");
     if (!r.pairs.empty()) model += ", " + std::to_string(r.pairs.size()) + " complex pair(s)";
     model += r.causalReconstruction ? "; Dk made causal (Kramers-Kronig) before the fit"
-                                    : "; fitted as given (causal already)";
+             : in.point                ? "; fitted as given (causal already)"
+                                       : "; the measured Dk fitted as given (no Kramers-Kronig correction)";
     Field(out, "model", model);
     Field(out, "eps_inf", FormatGeneral(r.epsInf, 8));
     if (!r.debye.empty()) {
@@ -155,8 +164,10 @@ std::string ReportToText(const ModelReport& r, const OutputList& outputs) {
                                            (r.dcConductivity > 0.0 ? " (without conduction)" : ""));
     Field(out, "max error",
           "Dk " + FormatPercent(r.dkError.relative) + " at " + FormatFrequency(r.dkError.freq) +
-              ", Df " + FormatPercent(r.dfError.relative) + " at " +
-              FormatFrequency(r.dfError.freq) + " (fitted vs measured)");
+              (r.causalReconstruction ? " (vs the causal Dk)" : " (vs measured)") + ", Df " +
+              FormatPercent(r.dfError.relative) + " at " + FormatFrequency(r.dfError.freq) + " (vs measured)");
+    if (!r.engine.targetMet) Field(out, "engine", EngineNote(r.engine));
+    for (const SteepLoss& band : r.steepLoss) Field(out, "steep loss", SteepLossNote(band));
     if (r.causalReconstruction)
         Field(out, "causality", "the Kramers-Kronig correction moves Dk by up to " +
                                     FormatPercent(r.causalShift.relative) + " (at " +

@@ -15,27 +15,35 @@
 namespace matmodel {
 namespace {
 
-// The engine aims at 0.1 % RMS. A model 200 times worse than that at some
-// sample does not describe the data: the fit has failed, whatever it returned.
-constexpr double kUnusableFitError = 0.2;
-
 bool AllFinite(const std::vector<std::complex<double>>& v) {
     return std::all_of(v.begin(), v.end(), [](const std::complex<double>& z) {
         return std::isfinite(z.real()) && std::isfinite(z.imag());
     });
 }
 
-void Fit(ModelerAccess& modeler) {
+// Runs the engine on the lists the fit is given (the causal Dk unless the
+// correction is off) and leaves the record in the modeler.
+EngineSummary Fit(ModelerAccess& modeler, const FitOptions& options) {
+    const bool causal = modeler.DoesHilbert() && !options.measuredDk;
+    if (causal) modeler.ReconstructCausalDk();
+    const std::vector<double>& dk = causal ? modeler.DkCausal() : modeler.Dk();
+    const std::vector<double>& df = causal ? modeler.DfCausal() : modeler.Df();
+    EngineSettings settings;
+    settings.maxOrder = options.maxOrder;
+    polerat_data* record = nullptr;
     try {
-        modeler.FitData();
+        const EngineSummary summary = FitPermittivity(modeler.Freq(), dk, df, settings, record);
+        modeler.InstallRecord(record);
+        return summary;
     } catch (const std::exception& e) {
+        polerat_cleanup(record);
         std::string why = e.what();
-        // The engine sees only the causal Dk; tell the user where it came from.
-        const auto& causal = modeler.DkCausal();
-        const auto low = std::min_element(causal.begin(), causal.end());
-        if (modeler.DoesHilbert() && low != causal.end() && *low < 1.0) {
+        // The engine refuses a negative Dk; when the correction made it so,
+        // say where it came from.
+        const auto low = std::min_element(dk.begin(), dk.end());
+        if (causal && low != dk.end() && *low < 1.0) {
             if (!why.empty() && why.back() == '.') why.pop_back();
-            const std::size_t at = static_cast<std::size_t>(low - causal.begin());
+            const std::size_t at = static_cast<std::size_t>(low - dk.begin());
             why += "; the Kramers-Kronig Dk falls to " + FormatGeneral(*low, 4) + " at " +
                    FormatFrequency(modeler.Freq()[at]) + ", so the loss is too high for a causal model of this band";
         }
@@ -43,59 +51,53 @@ void Fit(ModelerAccess& modeler) {
     }
 }
 
-// The engine returns its best model even when it is useless (for instance all
-// zero, when no passive model comes near the data); say so rather than print
-// a report of nonsense.
-void CheckUsable(const ModelReport& r) {
+std::string Where(const WorstError& e) {
+    return FormatPercent(e.relative) + " (at " + FormatFrequency(e.freq) + ")";
+}
+
+// A model that misses Dk or Df by more than kMissedFit does not describe the
+// data, whatever the engine returned: say so, with the engine's own reason and
+// any band of the data that no such model can follow.
+void Judge(const ModelReport& r) {
+    if (!AllFinite(r.poles) || !AllFinite(r.residues) || !std::isfinite(r.epsInf))
+        throw FitError("fit failed: the model holds non-finite values");
     std::string why;
-    for (const SampleRow& row : r.rows) {
+    for (const SampleRow& row : r.rows)
         if (!(row.dkFitted > 0.0) || !std::isfinite(row.dfFitted)) {
-            why = "the model gives Dk " + FormatGeneral(row.dkFitted, 4) + " at " +
-                  FormatFrequency(row.freq);
+            why = "the model gives Dk " + FormatGeneral(row.dkFitted, 4) + " at " + FormatFrequency(row.freq);
             break;
         }
-    }
-    if (why.empty() && !(r.targetError.relative <= kUnusableFitError))
-        why = "the model misses the samples by up to " + FormatPercent(r.targetError.relative) +
-              " (at " + FormatFrequency(r.targetError.freq) + ")";
-    if (why.empty()) {
-        if (!AllFinite(r.poles) || !AllFinite(r.residues) || !std::isfinite(r.epsInf))
-            throw FitError("fit failed: the model holds non-finite values");
-        return;
-    }
-    const auto low = std::min_element(
-        r.rows.begin(), r.rows.end(),
-        [](const SampleRow& a, const SampleRow& b) { return a.dkCausal < b.dkCausal; });
-    if (r.causalReconstruction && low != r.rows.end() && low->dkCausal < 1.0)
-        why += "; the Kramers-Kronig Dk falls to " + FormatGeneral(low->dkCausal, 4) + " at " +
-               FormatFrequency(low->freq) +
-               ", so the loss is too high for a causal model of this band";
+    if (why.empty() && !(r.dkError.relative <= kMissedFit && r.dfError.relative <= kMissedFit))
+        why = "the model misses Dk by up to " + Where(r.dkError) + " and Df by up to " + Where(r.dfError);
+    if (why.empty()) return;
+    if (!r.engine.targetMet) why += "; " + EngineNote(r.engine);
+    for (const SteepLoss& band : r.steepLoss) why += "; " + SteepLossNote(band);
     throw FitError("fit failed: " + why);
 }
 
-// Everything after FitData, common to both inputs.
-ModelReport Collect(const ModelerAccess& modeler, InputSummary input,
-                    const std::string& variable) {
+// Everything after the fit, common to both inputs.
+ModelReport Collect(const ModelerAccess& modeler, InputSummary input, const FitOptions& options,
+                    const EngineSummary& engine) {
     ModelReport r;
     r.input = std::move(input);
-    r.causalReconstruction = modeler.DoesHilbert();
-    r.variable = variable;
+    r.causalReconstruction = modeler.DoesHilbert() && !options.measuredDk;
+    r.variable = options.variable;
+    r.engine = engine;
 
     DataTable fitted;
     modeler.GetFittedData(fitted);
     modeler.GetPolesAndResidues(r.poles, r.residues);
     r.epsInf = modeler.GetResidueAtInfinity();
-    modeler.CreateExpressions(r.dfExpression, r.dkExpression, variable);
+    modeler.CreateExpressions(r.dfExpression, r.dkExpression, options.variable);
     r.order = r.poles.size();
 
     const auto& freq = modeler.Freq();
-    const bool causal = r.causalReconstruction && modeler.DkCausal().size() == freq.size();
     for (std::size_t i = 0; i < freq.size(); ++i) {
         SampleRow row;
         row.freq = freq[i];
         row.dkMeasured = modeler.Dk()[i];
         row.dfMeasured = modeler.Df()[i];
-        row.dkCausal = causal ? modeler.DkCausal()[i] : row.dkMeasured;
+        row.dkCausal = r.causalReconstruction ? modeler.DkCausal()[i] : row.dkMeasured;
         row.dkFitted = fitted[i][1];
         row.dfFitted = fitted[i][2];
         r.rows.push_back(row);
@@ -104,7 +106,7 @@ ModelReport Collect(const ModelerAccess& modeler, InputSummary input,
                      [](const SampleRow& a, const SampleRow& b) { return a.freq < b.freq; });
 
     Analyse(r);
-    CheckUsable(r);
+    Judge(r);
     return r;
 }
 
@@ -118,7 +120,18 @@ void Summarise(InputSummary& s, const ModelerAccess& m) {
 
 }  // namespace
 
-ModelReport FitMaterialTable(const MaterialTable& table, const std::string& variable,
+std::string EngineNote(const EngineSummary& e) {
+    return "the engine stopped at order " + std::to_string(e.order) + " with an RMS error of " +
+           FormatPercent(e.error) + " (target " + FormatPercent(e.targetError) + "): " + e.reason;
+}
+
+std::string SteepLossNote(const SteepLoss& band) {
+    return "the measured loss rises like f^" + FormatGeneral(band.exponent, 2) + " from " +
+           FormatFrequency(band.fromHz) + " to " + FormatFrequency(band.toHz) +
+           ", faster than any sum of relaxations can follow";
+}
+
+ModelReport FitMaterialTable(const MaterialTable& table, const FitOptions& options,
                              MaterialModeler* fitted) {
     DataTable rows;
     rows.reserve(table.freq.size());
@@ -134,7 +147,7 @@ ModelReport FitMaterialTable(const MaterialTable& table, const std::string& vari
     } catch (const std::exception& e) {
         throw InputError(e.what());
     }
-    Fit(modeler);
+    const EngineSummary engine = Fit(modeler, options);
 
     InputSummary s;
     s.source = table.path;
@@ -144,12 +157,12 @@ ModelReport FitMaterialTable(const MaterialTable& table, const std::string& vari
     s.header = !table.header.empty();
     s.reordered = table.reordered;
     Summarise(s, modeler);
-    ModelReport r = Collect(modeler, std::move(s), variable);
+    ModelReport r = Collect(modeler, std::move(s), options, engine);
     if (fitted) *fitted = modeler;
     return r;
 }
 
-ModelReport FitSinglePoint(const SinglePoint& p, const std::string& variable,
+ModelReport FitSinglePoint(const SinglePoint& p, const FitOptions& options,
                            MaterialModeler* fitted) {
     auto require = [](bool ok, const std::string& what) {
         if (!ok) throw InputError(what);
@@ -183,14 +196,14 @@ ModelReport FitSinglePoint(const SinglePoint& p, const std::string& variable,
         require(dk >= 1.0, "the single-point model has a Dk below 1 (" + FormatGeneral(dk, 4) +
                                " at " + FormatFrequency(f[i]) + ")");
     }
-    Fit(modeler);
+    const EngineSummary engine = Fit(modeler, options);
 
     InputSummary s;
     s.source = "wideband";
     s.kind = "single_point";
     s.point = p;
     Summarise(s, modeler);
-    ModelReport r = Collect(modeler, std::move(s), variable);
+    ModelReport r = Collect(modeler, std::move(s), options, engine);
     if (fitted) *fitted = modeler;
     return r;
 }

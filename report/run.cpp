@@ -148,8 +148,8 @@ double ParseOptionValue(const std::string& option, const std::string& text, bool
 
 int RunJob(const Job& job, std::ostream& out, std::ostream& err) {
     const Outputs& o = job.outputs;
-    if (!IsIdentifier(o.variable))
-        throw UsageError("--var: \"" + o.variable +
+    if (!IsIdentifier(job.fit.variable))
+        throw UsageError("--var: \"" + job.fit.variable +
                          "\" is not a name (letters, digits and _, not starting with a digit)");
     int status = kExitOk;
     bool printed = false;
@@ -157,15 +157,14 @@ int RunJob(const Job& job, std::ostream& out, std::ostream& err) {
         const Input in{std::string(), "wideband"};
         CheckOutputNames(o, {in});
         return RunOne(in, "wideband", o, out, err, printed,
-                      [&] { return FitSinglePoint(job.point, o.variable); });
+                      [&] { return FitSinglePoint(job.point, job.fit); });
     }
     std::vector<Input> inputs;
     for (const std::string& f : job.files) inputs.push_back({f, Stem(f)});
     CheckOutputNames(o, inputs);
     for (const Input& in : inputs)
         status = std::max(status, RunOne(in, in.path, o, out, err, printed, [&] {
-                              return FitMaterialTable(ReadMaterialFile(in.path, job.read),
-                                                      o.variable);
+                              return FitMaterialTable(ReadMaterialFile(in.path, job.read), job.fit);
                           }));
     return status;
 }

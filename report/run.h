@@ -31,7 +31,6 @@ struct Outputs {
     bool json = false;     ///< one JSON document per input instead of the text report
     std::string table;     ///< CSV of the samples with the fit; empty for none
     std::string plot;      ///< SVG picture; empty for none
-    std::string variable = kDefaultVariable;  ///< the expressions' frequency variable
 };
 
 struct Job {
@@ -39,6 +38,7 @@ struct Job {
     ReadOptions read;                ///< how to read them
     bool singlePoint = false;        ///< fit `point` instead of files
     SinglePoint point;
+    FitOptions fit;                  ///< the variable and what is asked of the model
     Outputs outputs;
 };
 

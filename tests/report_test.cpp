@@ -113,7 +113,7 @@ TEST(PassivityCheck, CoversZeroToFarAboveTheModelAndFindsNegativeLoss) {
 }
 
 TEST(ModelReport, DebyeTermsAndExpressionsDescribeTheFittedModel) {
-    const ModelReport r = matmodel::FitMaterialTable(PlantedDebyeTable(), "F");
+    const ModelReport r = matmodel::FitMaterialTable(PlantedDebyeTable());
     ASSERT_EQ(r.rows.size(), 40u);
     EXPECT_TRUE(r.causalReconstruction);
     EXPECT_EQ(r.order, r.debye.size() + 2 * r.pairs.size());
@@ -156,10 +156,10 @@ TEST(SinglePoint, ReachesTheRequestedDcDk) {
     p.freq = 1e9;
     p.maxFreq = 1e10;
     // The default dc Dk is 1 + 10 Df times the high-frequency Dk, ~4.49.
-    EXPECT_NEAR(matmodel::FitSinglePoint(p, "Freq").staticDk, 4.489, 0.01);
+    EXPECT_NEAR(matmodel::FitSinglePoint(p).staticDk, 4.489, 0.01);
 
     p.dcDk = 4.3;
-    EXPECT_NEAR(matmodel::FitSinglePoint(p, "Freq").staticDk, 4.3, 0.01);
+    EXPECT_NEAR(matmodel::FitSinglePoint(p).staticDk, 4.3, 0.01);
 }
 
 TEST(SinglePoint, DcConductionIsReportedAsAConductivity) {
@@ -169,7 +169,7 @@ TEST(SinglePoint, DcConductionIsReportedAsAConductivity) {
     p.freq = 1e9;
     p.maxFreq = 1e10;
     p.sigma = 1e-4;
-    const matmodel::ModelReport r = matmodel::FitSinglePoint(p, "Freq");
+    const matmodel::ModelReport r = matmodel::FitSinglePoint(p);
     EXPECT_NEAR(r.dcConductivity / 1e-4, 1.0, 1e-3);
     const auto conduction = std::count_if(r.debye.begin(), r.debye.end(),
                                           [](const matmodel::DebyeTerm& t) { return t.conduction; });
@@ -184,7 +184,7 @@ TEST(SinglePoint, DcConductionIsReportedAsAConductivity) {
 TEST(SinglePoint, RefusesArgumentsWithoutAPhysicalModel) {
     auto messageOf = [](matmodel::SinglePoint p) -> std::string {
         try {
-            matmodel::FitSinglePoint(p, "F");
+            matmodel::FitSinglePoint(p);
         } catch (const InputError& e) {
             return e.what();
         }
@@ -218,7 +218,7 @@ TEST(ModelReport, SaysWhyAFitCollapsesOnLossTooHighForACausalModel) {
     t.loss = {1.38, 1.22, 1.03, 0.91, 0.8, 0.68, 0.6, 0.54};
     t.line = {1, 2, 3, 4, 5, 6, 7, 8};
     try {
-        matmodel::FitMaterialTable(t, "F");
+        matmodel::FitMaterialTable(t);
         FAIL() << "the fit of a collapsing model was reported as a success";
     } catch (const FitError& e) {
         EXPECT_THAT(e.what(), HasSubstr("fit failed: The sample at index 6 (1e+10 Hz) has a negative real part"));
@@ -228,7 +228,7 @@ TEST(ModelReport, SaysWhyAFitCollapsesOnLossTooHighForACausalModel) {
 
 TEST(ModelReport, HandsBackTheFittedModelerOnlyWhenTheFitSucceeds) {
     MaterialModeler fitted;
-    const ModelReport r = matmodel::FitMaterialTable(PlantedDebyeTable(), "F", &fitted);
+    const ModelReport r = matmodel::FitMaterialTable(PlantedDebyeTable(), {}, &fitted);
     std::vector<Complex> poles, residues;
     fitted.GetPolesAndResidues(poles, residues);
     EXPECT_EQ(poles, r.poles);
@@ -242,7 +242,7 @@ TEST(ModelReport, HandsBackTheFittedModelerOnlyWhenTheFitSucceeds) {
     MaterialModeler untouched;
     MaterialTable lossy = PlantedDebyeTable();
     for (double& df : lossy.loss) df = 1.5;
-    EXPECT_THROW(matmodel::FitMaterialTable(lossy, "F", &untouched), FitError);
+    EXPECT_THROW(matmodel::FitMaterialTable(lossy, {}, &untouched), FitError);
     EXPECT_THROW(untouched.GetResidueAtInfinity(), std::runtime_error);
 }
 
@@ -260,7 +260,7 @@ std::vector<std::pair<double, double>> PathPoints(const std::string& d) {
 }
 
 TEST(SvgPlot, DrawsSamplesAsMarkersAndTheModelBeyondThemInTwoPanels) {
-    const ModelReport r = matmodel::FitMaterialTable(PlantedDebyeTable(), "F");
+    const ModelReport r = matmodel::FitMaterialTable(PlantedDebyeTable());
     const auto svg = XmlReader::Parse(matmodel::RenderSvgPlot(r));
     ASSERT_EQ(svg->name, "svg");
     const auto panels = svg->FindAll([](const XmlElement& e) { return e.Attr("class") == "panel"; });
