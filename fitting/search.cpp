@@ -175,20 +175,11 @@ public:
             OrderResult res = TryOrder(poles);
             const int states = StateCount(res.model.poles);
 
-            if (res.error <= m_opt.targetError) {
-                if (Confirm(res)) {
-                    m_summary.termination = Termination::kTargetMet;
-                    break;
-                }
-                if (m_sub.n < m_full.n) {
-                    // The subset flattered the model: place the poles on more samples.
-                    UseSubset(std::min(m_full.n, m_sub.n * 2));
-                    poles = res.model.poles;
-                    continue;
-                }
-            } else {
-                m_summary.steps.push_back({states, res.error, res.iterations, res.condition});
+            if (res.error * m_optimism <= m_opt.targetError && Confirm(res)) {
+                m_summary.termination = Termination::kTargetMet;
+                break;
             }
+            m_summary.steps.push_back({states, res.error, res.iterations, res.condition});
             ShowProgress(states, res.error);
 
             if (Overshot(res)) {
@@ -259,13 +250,21 @@ private:
 
     // Polishes an order that met the target on the subset and judges it on
     // every sample; after a jump, the orders skipped below may meet it too.
-    bool Confirm(OrderResult& res) {
+    // When all the samples say otherwise, the subset flattered the model (it
+    // has fewer samples per unknown, and noise fits better there): its errors
+    // are read as too low by that factor from then on.
+    bool Confirm(const OrderResult& found) {
+        OrderResult res = found;
         OrderResult polished = Polish(m_sub, m_opt, res.model.poles, m_log);
         m_summary.iterations += polished.iterations;
         if (polished.error < res.error) res = std::move(polished);
+        const double onSubset = res.error;
         res = OnAllSamples(m_full, m_opt, res);
         m_summary.steps.push_back({StateCount(res.model.poles), res.error, res.iterations, res.condition});
-        if (res.error > m_opt.targetError) return false;
+        if (res.error > m_opt.targetError) {
+            if (onSubset > 0.0) m_optimism = std::max(m_optimism, res.error / onSubset);
+            return false;
+        }
         if (m_lastStep > 1) res = WalkDown(std::move(res), 1, m_lastStep - 1, false, Goal::kTarget);
         Keep(std::move(res));
         return true;
@@ -355,7 +354,7 @@ private:
             case Goal::kTarget: return lower.error <= m_opt.targetError;
             case Goal::kNoiseFloor:
                 return higher.error >= (1.0 - m_opt.stallRatio) * lower.error &&
-                       ResidualStructure(m_full, lower.model) <= kStructure;
+                       ResidualStructure(m_sub, lower.model) <= kStructure;
             case Goal::kPlateau: return higher.error >= (1.0 - kNegligibleGain) * lower.error;
         }
         return false;
@@ -438,6 +437,8 @@ private:
     int m_lastStep = 1;
     bool m_jumps = true;
     double m_firstError = -1.0, m_shown = 0.0;
+    double m_optimism = 1.0;  // how much lower the subset's errors read than all the samples'
+
     std::vector<std::pair<int, double>> m_history;  // (states, error) of the kept orders
 };
 
