@@ -501,6 +501,37 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
     return next;
 }
 
+namespace {
+
+// Many more rows than this per column, and the Gram matrix is cheaper to form
+// than a QR factorisation.
+constexpr Eigen::Index kGramRowsPerColumn = 32;
+
+// R and Q'b of min ||A x - b||, A of full column rank, as a QR factorisation
+// gives them. For tall A (thousands of samples) from the Cholesky factor of
+// A'A, a quarter of the work; its squared condition number stays harmless for
+// unit columns unless they are nearly dependent, when Cholesky fails and QR
+// takes over.
+void Triangularise(const Eigen::MatrixXd& a, const Eigen::VectorXd& b, Eigen::MatrixXd& r, Eigen::VectorXd& qtb) {
+    const Eigen::Index cols = a.cols();
+    if (a.rows() >= kGramRowsPerColumn * cols) {
+        Eigen::MatrixXd gram = Eigen::MatrixXd::Zero(cols, cols);
+        gram.selfadjointView<Eigen::Lower>().rankUpdate(a.transpose());
+        const Eigen::LLT<Eigen::MatrixXd> llt(gram);
+        if (llt.info() == Eigen::Success) {
+            r = llt.matrixU();
+            qtb = llt.matrixL().solve(a.transpose() * b);
+            const double dMax = r.diagonal().cwiseAbs().maxCoeff(), dMin = r.diagonal().cwiseAbs().minCoeff();
+            if (dMin > 1e-6 * dMax) return;
+        }
+    }
+    Eigen::HouseholderQR<Eigen::MatrixXd> qr(a);
+    r = qr.matrixQR().topRows(cols).triangularView<Eigen::Upper>();
+    qtb = (qr.householderQ().adjoint() * b).head(cols);
+}
+
+}  // namespace
+
 Model SolveResidues(const Problem& prob, const PoleSet& poles, const Options& opt) {
     const Eigen::Index n = prob.n;
     const Eigen::MatrixXd basis = RealBasis(prob.w, poles);
@@ -550,10 +581,9 @@ Model SolveResidues(const Problem& prob, const PoleSet& poles, const Options& op
             // Reduce to a square triangular problem once; the active-set
             // iterations then work on cols x cols instead of 2n x cols.
             if (a.rows() > a.cols()) {
-                Eigen::HouseholderQR<Eigen::MatrixXd> qr(a);
-                const Eigen::MatrixXd r =
-                    qr.matrixQR().topRows(cols).triangularView<Eigen::Upper>();
-                const Eigen::VectorXd qtb = (qr.householderQ().adjoint() * rhs).head(cols);
+                Eigen::MatrixXd r;
+                Eigen::VectorXd qtb;
+                Triangularise(a, rhs, r, qtb);
                 // Clean relaxation data usually give non-negative residues at
                 // once; the active set is needed only when they do not.
                 const double rMax = r.diagonal().cwiseAbs().maxCoeff();

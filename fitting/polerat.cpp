@@ -113,16 +113,17 @@ void CheckData(const std::vector<double>& freq, const PoleratSamples& samples,
         for (std::size_t p = 0; p < ports; ++p)
             for (std::size_t i = 0; i < n; ++i) {
                 const std::complex<double> v = samples[p][p][i];
-                const std::string sample = "The sample at index " + std::to_string(i) +
-                                           (ports == 1 ? std::string()
-                                                       : " of entry (" + std::to_string(p) + ", " +
-                                                             std::to_string(p) + ")") +
-                                           " (" + Num(freq[i]) + " Hz)";
+                const auto sample = [&] {
+                    return "The sample at index " + std::to_string(i) +
+                           (ports == 1 ? std::string()
+                                       : " of entry (" + std::to_string(p) + ", " + std::to_string(p) + ")") +
+                           " (" + Num(freq[i]) + " Hz)";
+                };
                 if (v.real() < 0.0)
-                    Reject(sample + " has a negative real part (" + Num(v.real()) +
+                    Reject(sample() + " has a negative real part (" + Num(v.real()) +
                            "); a passive model with real poles only is never negative there.");
                 if (v.imag() > 0.0 && freq[i] > 0.0)
-                    Reject(sample + " has a positive imaginary part (" + Num(v.imag()) +
+                    Reject(sample() + " has a positive imaginary part (" + Num(v.imag()) +
                            ", a gain); a passive model with real poles only has none.");
             }
     if (!weights.empty()) {

@@ -18,62 +18,73 @@ namespace polerat::detail {
 
 namespace {
 
+// A step that lowers the squared error by less than this fraction ends the
+// refinement: the search judges errors to a percent, not to parts per million.
+constexpr double kSettled = 1e-4;
 
-// Kaufman's Jacobian with respect to theta_k = log|a_k| of the real poles
-// listed in `free`: the derivative with the residues held, projected off the
-// span of the columns whose coefficients are free to move.
-Eigen::MatrixXd Jacobian(const Problem& prob, const Model& model, const std::vector<std::size_t>& free,
-                         const Options& opt) {
+// The Gauss-Newton normal equations H = J'J and g = J'r of Kaufman's
+// Jacobian J with respect to theta_k = log|a_k| of the real poles listed in
+// `free`: the derivative D with the residues held, projected off the span of
+// the columns A whose coefficients are free to move. Formed from small Gram
+// blocks, J'J = D'D - (A'D)' (A'A)^-1 (A'D), without J itself.
+void NormalEquations(const Problem& prob, const Model& model, const std::vector<std::size_t>& free,
+                     const Options& opt, const Eigen::VectorXd& r, Eigen::MatrixXd& h, Eigen::VectorXd& g) {
     const Eigen::Index n = prob.n;
-    const Eigen::Index entries = static_cast<Eigen::Index>(prob.h.size());
+    const Eigen::Index nf = static_cast<Eigen::Index>(free.size());
     const Eigen::MatrixXd basis = RealBasis(prob.w, model.poles);
-    Eigen::MatrixXd jac(2 * n * entries, static_cast<Eigen::Index>(free.size()));
-    for (Eigen::Index e = 0; e < entries; ++e) {
-        const auto& wr = prob.wRe[static_cast<std::size_t>(e)];
-        const auto& wi = prob.wIm[static_cast<std::size_t>(e)];
-        const auto& res = model.residues[static_cast<std::size_t>(e)];
-        Eigen::MatrixXd block(2 * n, static_cast<Eigen::Index>(free.size()));
-        for (std::size_t j = 0; j < free.size(); ++j) {
-            const double a = model.poles[free[j]].real();
-            const double r = res[free[j]].real();
+    h = Eigen::MatrixXd::Zero(nf, nf);
+    g = Eigen::VectorXd::Zero(nf);
+    Eigen::MatrixXd d(2 * n, nf), act(2 * n, basis.cols() + 1);
+    for (std::size_t e = 0; e < prob.h.size(); ++e) {
+        const auto& wr = prob.wRe[e];
+        const auto& wi = prob.wIm[e];
+        const auto& res = model.residues[e];
+        for (Eigen::Index j = 0; j < nf; ++j) {
+            const double a = model.poles[free[static_cast<std::size_t>(j)]].real();
+            const double rk = res[free[static_cast<std::size_t>(j)]].real();
             for (Eigen::Index i = 0; i < n; ++i) {
                 // d/dtheta r/(s - a) = r a / (s - a)^2, s = j w
                 const std::complex<double> t = 1.0 / std::complex<double>(-a, prob.w(i));
-                const std::complex<double> d = r * a * t * t;
-                block(i, static_cast<Eigen::Index>(j)) = wr(i) * d.real();
-                block(n + i, static_cast<Eigen::Index>(j)) = wi(i) * d.imag();
+                const std::complex<double> v = rk * a * t * t;
+                d(i, j) = wr(i) * v.real();
+                d(n + i, j) = wi(i) * v.imag();
             }
         }
         // Columns that move freely: every column without the constraint, the
         // ones with a positive coefficient under it.
-        std::vector<Eigen::VectorXd> cols;
-        Eigen::Index col = 0;
+        Eigen::Index na = 0, col = 0;
         for (std::size_t k = 0; k < model.poles.size(); ++k) {
             const bool pair = model.poles[k].imag() != 0.0;
             const bool active = !opt.enforcePassivity || res[k].real() > 0.0 || pair;
             for (int part = 0; part < (pair ? 2 : 1); ++part, ++col)
-                if (active) cols.push_back(basis.col(col));
+                if (active) act.col(na++) = basis.col(col);
         }
-        if (!opt.omitConstant && (!opt.enforcePassivity || model.d[static_cast<std::size_t>(e)] > 0.0)) {
-            Eigen::VectorXd one = Eigen::VectorXd::Zero(2 * n);
-            one.head(n).setOnes();
-            cols.push_back(one);
+        if (!opt.omitConstant && (!opt.enforcePassivity || model.d[e] > 0.0)) {
+            act.col(na).head(n).setOnes();
+            act.col(na).tail(n).setZero();
+            ++na;
         }
-        if (!cols.empty()) {
-            Eigen::MatrixXd act(2 * n, static_cast<Eigen::Index>(cols.size()));
-            for (std::size_t c = 0; c < cols.size(); ++c) act.col(static_cast<Eigen::Index>(c)) = cols[c];
-            for (Eigen::Index i = 0; i < n; ++i) {
-                act.row(i) *= wr(i);
-                act.row(n + i) *= wi(i);
-            }
-            const Eigen::Index m = std::min(act.rows(), act.cols());
-            Eigen::HouseholderQR<Eigen::MatrixXd> qr(act);
-            const Eigen::MatrixXd q = qr.householderQ() * Eigen::MatrixXd::Identity(act.rows(), m);
-            block -= q * (q.transpose() * block);
+        auto a = act.leftCols(na);
+        for (Eigen::Index i = 0; i < n; ++i) {
+            a.row(i) *= wr(i);
+            a.row(n + i) *= wi(i);
         }
-        jac.middleRows(e * 2 * n, 2 * n) = block;
+        const auto re = r.segment(static_cast<Eigen::Index>(e) * 2 * n, 2 * n);
+        h.noalias() += d.transpose() * d;
+        g.noalias() += d.transpose() * re;
+        if (na == 0) continue;
+        // Unit columns keep A'A as well conditioned as A allows.
+        Eigen::VectorXd scale(na);
+        for (Eigen::Index c = 0; c < na; ++c) {
+            const double norm = a.col(c).norm();
+            scale(c) = norm > 0.0 ? 1.0 / norm : 1.0;
+            a.col(c) *= scale(c);
+        }
+        const Eigen::LDLT<Eigen::MatrixXd> gram(a.transpose() * a);
+        const Eigen::MatrixXd ad = a.transpose() * d;
+        h.noalias() -= ad.transpose() * gram.solve(ad);
+        g.noalias() -= ad.transpose() * gram.solve(a.transpose() * re);
     }
-    return jac;
 }
 
 }  // namespace
@@ -92,9 +103,9 @@ Model RefinePoles(const Problem& prob, const Model& start, const Options& opt, i
     double mu = -1.0;
     for (int it = 0; it < maxIter; ++it) {
         if (iterations != nullptr) *iterations = it + 1;
-        const Eigen::MatrixXd jac = Jacobian(prob, model, free, opt);
-        const Eigen::MatrixXd h = jac.transpose() * jac;
-        const Eigen::VectorXd g = jac.transpose() * r;
+        Eigen::MatrixXd h;
+        Eigen::VectorXd g;
+        NormalEquations(prob, model, free, opt, r, h, g);
         if (mu < 0.0) mu = 1e-3 * std::max(h.diagonal().maxCoeff(), 1e-300);
         bool improved = false;
         for (int attempt = 0; attempt < 8 && !improved; ++attempt) {
@@ -122,7 +133,7 @@ Model RefinePoles(const Problem& prob, const Model& start, const Options& opt, i
                 r = rt;
                 cost = c;
                 mu = std::max(mu / 3.0, 1e-15);
-                if (gain < 1e-6) return model;
+                if (gain < kSettled) return model;
             } else {
                 mu *= 4.0;
             }

@@ -175,9 +175,19 @@ public:
             OrderResult res = TryOrder(poles);
             const int states = StateCount(res.model.poles);
 
-            if (res.error * m_optimism <= m_opt.targetError && Confirm(res)) {
-                m_summary.termination = Termination::kTargetMet;
-                break;
+            if (res.error * m_optimism <= m_opt.targetError) {
+                if (Confirm(res)) {
+                    m_summary.termination = Termination::kTargetMet;
+                    break;
+                }
+                if (!m_grown && m_sub.n < m_full.n) {
+                    // Place the poles once more on twice the samples before
+                    // reading the subset's errors as too low.
+                    m_grown = true;
+                    UseSubset(std::min(m_full.n, 2 * m_sub.n));
+                    poles = res.model.poles;
+                    continue;
+                }
             }
             m_summary.steps.push_back({states, res.error, res.iterations, res.condition});
             ShowProgress(states, res.error);
@@ -262,10 +272,10 @@ private:
         res = OnAllSamples(m_full, m_opt, res);
         m_summary.steps.push_back({StateCount(res.model.poles), res.error, res.iterations, res.condition});
         if (res.error > m_opt.targetError) {
-            if (onSubset > 0.0) m_optimism = std::max(m_optimism, res.error / onSubset);
+            if (m_grown && onSubset > 0.0) m_optimism = std::max(m_optimism, res.error / onSubset);
             return false;
         }
-        if (m_lastStep > 1) res = WalkDown(std::move(res), 1, m_lastStep - 1, false, Goal::kTarget);
+        if (m_lastStep > 1) res = WalkDown(std::move(res), m_lastStep - 1);
         Keep(std::move(res));
         return true;
     }
@@ -360,29 +370,51 @@ private:
         return false;
     }
 
-    // One pole fewer at a time: drop the weakest pole, relocate the rest (and
-    // refine them when asked), judge the result on every sample, and keep it
-    // while it meets the goal, down to `floor` states or `maxSteps` steps.
-    OrderResult WalkDown(OrderResult kept, int floor, int maxSteps, bool refine, Goal goal) {
-        for (int step = 0; step < maxSteps && StateCount(kept.model.poles) > floor; ++step) {
-            // Refinement moves the remaining poles itself; relocation first
-            // would only repeat part of its work.
-            OrderResult lower;
-            if (refine) {
-                lower.model = SolveResidues(m_sub, Shrink(kept.model), m_opt);
-                Refine(m_sub, m_opt, lower);
-            } else {
-                lower = Polish(m_sub, m_opt, Shrink(kept.model), m_log);
-            }
+    // One pole fewer at a time after a jump: drop the weakest pole, relocate
+    // the rest, judge the result on every sample, and keep it while it meets
+    // the target, for at most `maxSteps` steps.
+    OrderResult WalkDown(OrderResult kept, int maxSteps) {
+        for (int step = 0; step < maxSteps && StateCount(kept.model.poles) > 1; ++step) {
+            OrderResult lower = OnAllSamples(m_full, m_opt, Polish(m_sub, m_opt, Shrink(kept.model), m_log));
             m_summary.iterations += lower.iterations;
-            lower = OnAllSamples(m_full, m_opt, lower);
-            const int states = StateCount(lower.model.poles);
-            m_summary.steps.push_back({states, lower.error, lower.iterations, lower.condition});
-            m_log += OrderLine(states, lower, "steps (checking below)");
-            if (!Meets(lower, kept, goal)) break;
+            Note(lower);
+            if (!Meets(lower, kept, Goal::kTarget)) break;
             kept = std::move(lower);
         }
         return kept;
+    }
+
+    // The fewest poles, down to `floor`, whose refined fit meets `goal`
+    // against `kept`, by bisection over the orders below it (the goal holds
+    // from some order up). A probe starts from the lowest order found to meet
+    // it so far, its weakest poles dropped.
+    OrderResult Descend(OrderResult kept, int floor, Goal goal) {
+        OrderResult best = kept;
+        int lo = std::max(1, floor), hi = StateCount(kept.model.poles);
+        while (lo < hi) {
+            const int mid = lo + (hi - lo) / 2;
+            OrderResult probe;
+            probe.model = best.model;
+            while (StateCount(probe.model.poles) > mid)
+                probe.model = SolveResidues(m_sub, Shrink(probe.model), m_opt);
+            Refine(m_sub, m_opt, probe);
+            m_summary.iterations += probe.iterations;
+            probe = OnAllSamples(m_full, m_opt, probe);
+            Note(probe);
+            if (Meets(probe, kept, goal)) {
+                best = std::move(probe);
+                hi = StateCount(best.model.poles);
+            } else {
+                lo = mid + 1;
+            }
+        }
+        return best;
+    }
+
+    void Note(const OrderResult& lower) {
+        const int states = StateCount(lower.model.poles);
+        m_summary.steps.push_back({states, lower.error, lower.iterations, lower.condition});
+        m_log += OrderLine(states, lower, "steps (checking below)");
     }
 
     // After the search: give the kept order its best poles when it missed the
@@ -393,16 +425,16 @@ private:
             Refine(m_sub, m_opt, m_kept);
             m_kept = OnAllSamples(m_full, m_opt, m_kept);
             if (t == Termination::kStalled)
-                m_kept = WalkDown(std::move(m_kept), m_opt.minOrder, m_maxStates, true, Goal::kNoiseFloor);
+                m_kept = Descend(std::move(m_kept), m_opt.minOrder, Goal::kNoiseFloor);
             else if (t == Termination::kNoProgress)
-                m_kept = WalkDown(std::move(m_kept), m_opt.minOrder, m_maxStates, true, Goal::kPlateau);
+                m_kept = Descend(std::move(m_kept), m_opt.minOrder, Goal::kPlateau);
         }
         // On a few samples relocation falls short of the best poles of an order
         // (the constraint binds, the data barely determine the poles), so the
         // search may have climbed past the fewest poles that do: refined, they
         // are cheap to check on data this small.
         if (m_kept.error <= m_opt.targetError && m_full.n <= kSmallData)
-            m_kept = WalkDown(std::move(m_kept), m_opt.minOrder, m_maxStates, true, Goal::kTarget);
+            m_kept = Descend(std::move(m_kept), m_opt.minOrder, Goal::kTarget);
     }
 
     Model Finish() {
@@ -437,6 +469,7 @@ private:
     int m_lastStep = 1;
     bool m_jumps = true;
     double m_firstError = -1.0, m_shown = 0.0;
+    bool m_grown = false;     // the subset was enlarged once after a failed confirmation
     double m_optimism = 1.0;  // how much lower the subset's errors read than all the samples'
 
     std::vector<std::pair<int, double>> m_history;  // (states, error) of the kept orders

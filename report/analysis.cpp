@@ -142,9 +142,12 @@ PassivityCheck CheckPassivity(const ModelReport& r) {
 
 void Analyse(ModelReport& r) {
     SplitPoles(r);
-    r.staticDk = EvaluateModel(r, 0.0).real();
+    // Summed term by term: a conduction pole's delta_eps is enormous, and
+    // subtracting it from eps(0) would lose every digit of the rest.
+    r.staticDk = r.epsInf;
     for (const DebyeTerm& t : r.debye)
-        if (t.conduction) r.staticDk -= t.deltaEps;
+        if (!t.conduction) r.staticDk += t.deltaEps;
+    for (const ComplexPair& c : r.pairs) r.staticDk += (2.0 * c.residue / -c.pole).real();
     r.dkError = Worst(r.rows, &SampleRow::dkFitted, &SampleRow::dkCausal);
     // Every passive model's loss is 0 at 0 Hz, whatever Df floor the input had.
     r.dfError = Worst(r.rows, &SampleRow::dfFitted, &SampleRow::dfMeasured, true);
