@@ -1,18 +1,26 @@
-# Installs the build tree into a scratch prefix, then configures, builds and
-# runs the consumer project against it.
-foreach(var BUILD_DIR SOURCE_DIR WORK_DIR)
+# Configures, builds and runs the consumer project against an installed
+# matmodel: the build tree installed into a scratch prefix (BUILD_DIR), or a
+# prefix given as it is (PREFIX, e.g. an unpacked Debian package's usr/).
+foreach(var SOURCE_DIR WORK_DIR)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "${var} is not set")
   endif()
 endforeach()
 file(REMOVE_RECURSE ${WORK_DIR})
-execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${WORK_DIR}/prefix
-                RESULT_VARIABLE rc)
-if(rc)
-  message(FATAL_ERROR "install failed")
+if(DEFINED PREFIX)
+  get_filename_component(PREFIX ${PREFIX} ABSOLUTE)
+elseif(DEFINED BUILD_DIR)
+  set(PREFIX ${WORK_DIR}/prefix)
+  execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}
+                  RESULT_VARIABLE rc)
+  if(rc)
+    message(FATAL_ERROR "install failed")
+  endif()
+else()
+  message(FATAL_ERROR "set BUILD_DIR (a build tree to install) or PREFIX (an install)")
 endif()
 execute_process(COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/build
-                        -DCMAKE_PREFIX_PATH=${WORK_DIR}/prefix -DCMAKE_BUILD_TYPE=Release
+                        -DCMAKE_PREFIX_PATH=${PREFIX} -DCMAKE_BUILD_TYPE=Release
                 RESULT_VARIABLE rc)
 if(rc)
   message(FATAL_ERROR "configuring the consumer failed")
