@@ -50,7 +50,8 @@ TEST(MaterialFile, ReadsTheSameSamplesFromEveryLayout) {
         std::vector<int> lines;
     };
     const std::vector<Case> cases = {
-        {"1e9 3.7 0.01\n2e9 3.6 0.02\n5e9 3.5 0.03", kAuto, "whitespace Hz Df 0", {1, 2, 3}},
+        {"Freq Eps(r) tanD\n1e9 3.7 0.01\n2e9 3.6 0.02\n5e9 3.5 0.03", kAuto, "whitespace Hz Df 3",
+         {2, 3, 4}},
         {"1e9,3.7,0.01\n2e9,\t3.6 ,0.02,\n5e9,3.5,0.03\n", kAuto, "csv Hz Df 0", {1, 2, 3}},
         {"1e9\t3.7\t0.01\n2e9\t3.6\t0.02\n5e9\t3.5\t0.03\n", kAuto, "tsv Hz Df 0", {1, 2, 3}},
         {"1e9;3,7;0,01\n2e9;3,6;0,02\n5e9;3.5;0.03\n", kAuto, "semicolon Hz Df 0", {1, 2, 3}},
