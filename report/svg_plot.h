@@ -15,7 +15,8 @@
 namespace matmodel {
 
 /// The SVG text (UTF-8). Its two panels are <g class="panel"> elements with
-/// ids "panel-dk" and "panel-df". Number text is locale-independent.
+/// ids "panel-dk" and "panel-df"; in each, a sample is a <circle> and the
+/// model a <path class="model">. Number text is locale-independent.
 std::string RenderSvgPlot(const ModelReport& report);
 
 }  // namespace matmodel

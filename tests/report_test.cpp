@@ -1,10 +1,8 @@
 // The model report: the model read as Debye terms, the passivity check, the
-// single-point and table fits, and the JSON, CSV and SVG renderings.
-#include <charconv>
+// single-point and table fits, and the JSON and CSV renderings.
 #include <algorithm>
 #include <cmath>
 #include <complex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,10 +12,8 @@
 #include "report/analysis.h"
 #include "report/render.h"
 #include "report/report.h"
-#include "report/svg_plot.h"
 #include "modeler/MaterialModeler.h"
 #include "expr_eval.h"
-#include "xml_check.h"
 
 namespace {
 
@@ -61,13 +57,6 @@ MaterialTable PlantedDebyeTable() {
         t.line.push_back(i + 1);
     }
     return t;
-}
-
-double ToDouble(const std::string& text) {
-    double v = 0;
-    const auto res = std::from_chars(text.data(), text.data() + text.size(), v);
-    EXPECT_TRUE(res.ec == std::errc() && res.ptr == text.data() + text.size()) << text;
-    return v;
 }
 
 TEST(ModelReport, EvaluatesTheSingleDebyeRelaxationInClosedForm) {
@@ -244,56 +233,6 @@ TEST(ModelReport, HandsBackTheFittedModelerOnlyWhenTheFitSucceeds) {
     for (double& df : lossy.loss) df = 1.5;
     EXPECT_THROW(matmodel::FitMaterialTable(lossy, {}, &untouched), FitError);
     EXPECT_THROW(untouched.GetResidueAtInfinity(), std::runtime_error);
-}
-
-// Numbers of an SVG path's "M x y L x y ..." data, as (x, y) pairs.
-std::vector<std::pair<double, double>> PathPoints(const std::string& d) {
-    std::vector<std::pair<double, double>> pts;
-    std::string clean = d;
-    for (char& c : clean)
-        if (c == 'M' || c == 'L') c = ' ';
-    std::stringstream ss(clean);
-    ss.imbue(std::locale::classic());
-    double x, y;
-    while (ss >> x >> y) pts.emplace_back(x, y);
-    return pts;
-}
-
-TEST(SvgPlot, DrawsSamplesAsMarkersAndTheModelBeyondThemInTwoPanels) {
-    const ModelReport r = matmodel::FitMaterialTable(PlantedDebyeTable());
-    const auto svg = XmlReader::Parse(matmodel::RenderSvgPlot(r));
-    ASSERT_EQ(svg->name, "svg");
-    const auto panels = svg->FindAll([](const XmlElement& e) { return e.Attr("class") == "panel"; });
-    ASSERT_EQ(panels.size(), 2u);
-    EXPECT_EQ(panels[0]->Attr("id"), "panel-dk");
-    EXPECT_EQ(panels[1]->Attr("id"), "panel-df");
-
-    for (const XmlElement* panel : panels) {
-        SCOPED_TRACE(panel->Attr("id"));
-        const auto markers =
-            panel->FindAll([](const XmlElement& e) { return e.name == "circle"; });
-        EXPECT_EQ(markers.size(), r.rows.size());
-        const auto curves = panel->FindAll(
-            [](const XmlElement& e) { return e.name == "path" && !e.Attr("clip-path").empty(); });
-        ASSERT_EQ(curves.size(), 1u);
-
-        double markerLo = 1e9, markerHi = -1e9;
-        for (const XmlElement* m : markers) {
-            markerLo = std::min(markerLo, ToDouble(m->Attr("cx")));
-            markerHi = std::max(markerHi, ToDouble(m->Attr("cx")));
-        }
-        const auto pts = PathPoints(curves[0]->Attr("d"));
-        ASSERT_GT(pts.size(), 200u);
-        // The axis spans whole decades, at least one beyond the samples; the
-        // curve covers it, so it starts and ends a decade's width or more out.
-        const double decade = (markerHi - markerLo) / std::log10(5e4);
-        EXPECT_LE(pts.front().first, markerLo - 0.99 * decade);
-        EXPECT_GE(pts.back().first, markerHi + 0.99 * decade);
-    }
-    const auto title = svg->FindAll([](const XmlElement& e) { return e.name == "title"; });
-    ASSERT_EQ(title.size(), 1u);
-    EXPECT_THAT(title[0]->text, HasSubstr(std::to_string(r.order) + "-pole Debye model"));
-    EXPECT_THAT(title[0]->text, HasSubstr("max error Dk"));
 }
 
 }  // namespace
