@@ -30,7 +30,8 @@ void AddOutputOptions(CLI::App& cmd, matmodel::Outputs& out, std::string& variab
     cmd.add_option("--export", out.exports,
                    "Write the model for a simulator: spice (subcircuit), openems (Debye "
                    "material) or gprmax (material lines); repeatable")
-        ->type_name("FORMAT:PATH");
+        ->type_name("FORMAT:PATH")
+        ->allow_extra_args(false);  // one value each time: file names follow
     cmd.add_option("--c0", text.c0, "Vacuum capacitance of the SPICE export, F (default 1e-12)")
         ->type_name("F");
     cmd.add_option("--fmax", text.fmax,
