@@ -163,7 +163,8 @@ TEST(OpenEmsExport, FoldsTermsTooFastForTheTimeStepAndKeepsTheStaticValue) {
     double staticRelaxations = r.epsInf;  // eps at 0 Hz without the conduction
     for (const auto& t : r.debye) staticRelaxations += t.conduction ? 0.0 : t.deltaEps;
     const struct { double fmax; int kept; const char* element; } cases[] = {
-        {100e9, 2, "DebyeMaterial"}, {1e9, 1, "DebyeMaterial"}, {10e6, 0, "Material"}};
+        {100e9, 2, "DebyeMaterial"}, {3e9, 1, "DebyeMaterial"}, {10e6, 0, "Material"}};
+    EXPECT_THAT(matmodel::ExportModel(r, "openems", {}), HasSubstr("up to 100 GHz"));
     for (const auto& c : cases) {
         pugi::xml_document doc;
         doc.load_string(matmodel::ExportOpenEms(r, "m", c.fmax).c_str());
@@ -204,14 +205,18 @@ TEST(GprMaxExport, LinesParsedBackGiveTheModel) {
     }
 }
 
-TEST(Exports, RefuseComplexPolePairs) {
-    ModelReport r = Fitted();
-    r.pairs.push_back({Complex(-1e9, 1e10), Complex(1e9, 0.0)});
-    for (const char* format : {"spice", "openems", "gprmax"})
-        EXPECT_THAT([&] { matmodel::ExportModel(r, format, {}); },
+TEST(Exports, RefuseComplexPolePairsAndGain) {
+    ModelReport pair = Fitted(), gain = Fitted();
+    pair.pairs.push_back({Complex(-1e9, 1e10), Complex(1e9, 0.0)});
+    gain.debye[1].residue = -gain.debye[1].residue;
+    for (const char* format : {"spice", "openems", "gprmax"}) {
+        EXPECT_THAT([&] { matmodel::ExportModel(pair, format, {}); },
                     ::testing::ThrowsMessage<matmodel::ExportError>(HasSubstr(
-                        "the model has 1 complex pole pair(s); only real poles (Debye terms)")))
-            << format;
+                        "the model has 1 complex pole pair(s); only real poles (Debye terms)")));
+        EXPECT_THAT([&] { matmodel::ExportModel(gain, format, {}); },
+                    ::testing::ThrowsMessage<matmodel::ExportError>(
+                        HasSubstr("is not a passive relaxation")));
+    }
 }
 
 }  // namespace
