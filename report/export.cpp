@@ -60,15 +60,11 @@ double DefaultFmax(const ModelReport& r) {
 }
 
 std::string ExportName(const std::string& text) {
+    const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
     std::string name;
-    for (char c : text) {
-        const bool alnum = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-        name += alnum ? c : '_';
-    }
+    for (char c : text) name += letter(c) || (c >= '0' && c <= '9') ? c : '_';
     if (name.empty()) return "material";
-    if (!((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z')))
-        name = "m" + name;
-    return name;
+    return letter(name[0]) ? name : "m" + name;
 }
 
 std::string ExportSpice(const ModelReport& r, const std::string& name, double c0) {

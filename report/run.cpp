@@ -55,13 +55,13 @@ struct Input {
 };
 
 // "FORMAT:PATH" of --export as its format and path. Throws UsageError.
-std::pair<std::string, std::string> SplitExport(const std::string& spec) {
-    const std::size_t colon = spec.find(':');
-    const std::string format = LowerAscii(spec.substr(0, colon));
-    if (colon == std::string::npos || colon + 1 == spec.size() || !IsExportFormat(format))
-        throw UsageError("--export: \"" + spec +
+std::pair<std::string, std::string> SplitExport(const std::string& request) {
+    const std::size_t colon = request.find(':');
+    const std::string format = LowerAscii(request.substr(0, colon));
+    if (colon == std::string::npos || colon + 1 == request.size() || !IsExportFormat(format))
+        throw UsageError("--export: \"" + request +
                          "\" is not FORMAT:PATH with FORMAT spice, openems or gprmax");
-    return {format, spec.substr(colon + 1)};
+    return {format, request.substr(colon + 1)};
 }
 
 // Output names must not collide with each other or overwrite an input.
@@ -106,8 +106,8 @@ void Emit(const ModelReport& report, const Outputs& out, const std::string& stem
             written.emplace_back("plot", Expand(out.plot, stem));
             WriteFileAtomically(written.back().second, RenderSvgPlot(report));
         }
-        for (const std::string& spec : out.exports) {
-            const auto [format, path] = SplitExport(spec);
+        for (const std::string& request : out.exports) {
+            const auto [format, path] = SplitExport(request);
             written.emplace_back(format, Expand(path, stem));
             WriteFileAtomically(written.back().second,
                                 ExportModel(report, format, {stem, out.c0, out.fmax}));
