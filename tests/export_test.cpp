@@ -40,19 +40,11 @@ constexpr double kC = 299792458.0;
 // sampled from 1 MHz to 10 GHz and fitted as measured.
 const ModelReport& Fitted() {
     static const ModelReport r = [] {
-        matmodel::MaterialTable t;
-        for (int i = 0; i <= 40; ++i) {
-            const double f = 1e6 * std::pow(10.0, i / 10.0);
-            const Complex eps = 3.2 + 0.8 / Complex(1, f / 30e6) + 0.5 / Complex(1, f / 3e9) +
-                                0.2 / Complex(1, f / 300e9) +
-                                0.02 / Complex(0, kTwoPi * f * matmodel::kE0);
-            t.freq.push_back(f);
-            t.dk.push_back(eps.real());
-            t.loss.push_back(-eps.imag() / eps.real());
-        }
         matmodel::FitOptions measured;
         measured.measuredDk = true;
-        return matmodel::FitMaterialTable(t, measured);
+        return matmodel::FitMaterialTable(
+            matmodel::ReadMaterialFile(MATMODEL_TEST_DATA_DIR "/conductive_debye.txt", {}),
+            measured);
     }();
     return r;
 }
@@ -209,14 +201,12 @@ TEST(Exports, RefuseComplexPolePairsAndGain) {
     ModelReport pair = Fitted(), gain = Fitted();
     pair.pairs.push_back({Complex(-1e9, 1e10), Complex(1e9, 0.0)});
     gain.debye[1].residue = -gain.debye[1].residue;
-    for (const char* format : {"spice", "openems", "gprmax"}) {
-        EXPECT_THAT([&] { matmodel::ExportModel(pair, format, {}); },
-                    ::testing::ThrowsMessage<matmodel::ExportError>(HasSubstr(
-                        "the model has 1 complex pole pair(s); only real poles (Debye terms)")));
-        EXPECT_THAT([&] { matmodel::ExportModel(gain, format, {}); },
-                    ::testing::ThrowsMessage<matmodel::ExportError>(
-                        HasSubstr("is not a passive relaxation")));
-    }
+    for (const auto& [model, why] : {std::pair(&pair, "the model has 1 complex pole pair(s); only "
+                                                      "real poles (Debye terms) can be written"),
+                                     std::pair(&gain, "is not a passive relaxation")})
+        for (const char* format : {"spice", "openems", "gprmax"})
+            EXPECT_THAT([&] { matmodel::ExportModel(*model, format, {}); },
+                        ::testing::ThrowsMessage<matmodel::ExportError>(HasSubstr(why)));
 }
 
 }  // namespace
