@@ -52,7 +52,8 @@ const ModelReport& Fitted() {
 // A fresh folder to run Debian's `program` in; empty when it is not installed.
 fs::path Workspace(const std::string& program) {
     if (std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) != 0) return {};
-    const auto dir = fs::temp_directory_path() / (program + "-" + std::to_string(getpid()));
+    const auto dir = fs::temp_directory_path() / ("matmodel-" + program + "-" +
+                                                  std::to_string(getpid()));
     fs::create_directories(dir);
     return dir;
 }
