@@ -10,7 +10,13 @@
 
 namespace {
 
-void AddOutputOptions(CLI::App& cmd, matmodel::Outputs& out, std::string& variable) {
+// Text of the export settings, read with units after parsing.
+struct ExportText {
+    std::string c0, fmax;
+};
+
+void AddOutputOptions(CLI::App& cmd, matmodel::Outputs& out, std::string& variable,
+                      ExportText& text) {
     cmd.add_flag("--json", out.json, "Print one JSON document per input (one per line)");
     cmd.add_option("--table", out.table,
                    "Write frequency, measured Dk/Df, causal Dk, fitted Dk/Df as CSV")
@@ -21,6 +27,17 @@ void AddOutputOptions(CLI::App& cmd, matmodel::Outputs& out, std::string& variab
                    std::string("Frequency variable of the expressions (default: ") +
                        matmodel::kDefaultVariable + ")")
         ->type_name("NAME");
+    cmd.add_option("--export", out.exports,
+                   "Write the model for a simulator: spice (subcircuit), openems (Debye "
+                   "material) or gprmax (material lines); repeatable")
+        ->type_name("FORMAT:PATH")
+        ->allow_extra_args(false);  // one value each time: file names follow
+    cmd.add_option("--c0", text.c0, "Vacuum capacitance of the SPICE export, F (default 1e-12)")
+        ->type_name("F");
+    cmd.add_option("--fmax", text.fmax,
+                   "Highest frequency of the openEMS simulation; faster terms are folded into "
+                   "Epsilon (default: ten times the data's top)")
+        ->type_name("HZ");
 }
 
 }  // namespace
@@ -36,6 +53,7 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
 
     matmodel::Job job;
+    ExportText exportText;
     std::string freqUnit;
     bool conductivity = false;
     CLI::App* fit = app.add_subcommand("fit", "Fit the samples of one or more material files");
@@ -48,7 +66,7 @@ int main(int argc, char** argv) {
                     "Unit of the frequency column: Hz, kHz, MHz, GHz or THz (default: the "
                     "header's, else Hz)")
         ->type_name("UNIT");
-    AddOutputOptions(*fit, job.outputs, job.fit.variable);
+    AddOutputOptions(*fit, job.outputs, job.fit.variable, exportText);
     fit->footer(std::string(help::kInput) + help::kFitExamples + help::kExitStatus);
 
     std::string dk, df, freq, maxFreq, sigma = "0", dcDk = "0";
@@ -65,7 +83,7 @@ int main(int argc, char** argv) {
     wide->add_option("--sigma", sigma, "dc conductivity in S/m (default 0)")->type_name("S");
     wide->add_option("--dc-dk", dcDk, "Dk at 0 Hz (default: 1 + 10 Df times the high-frequency Dk)")
         ->type_name("D");
-    AddOutputOptions(*wide, job.outputs, job.fit.variable);
+    AddOutputOptions(*wide, job.outputs, job.fit.variable, exportText);
     wide->footer(std::string(help::kWidebandExamples).substr(1) + help::kExitStatus);
 
     if (argc <= 1) {
@@ -88,6 +106,10 @@ int main(int argc, char** argv) {
                                            "\" is not one of Hz, kHz, MHz, GHz, THz");
             job.read.freqUnit = unit->name;
         }
+        if (!exportText.c0.empty())
+            job.outputs.c0 = matmodel::ParseOptionValue("--c0", exportText.c0, false);
+        if (!exportText.fmax.empty())
+            job.outputs.fmax = matmodel::ParseOptionValue("--fmax", exportText.fmax, true);
         if (conductivity) job.read.lossKind = matmodel::LossKind::kConductivity;
         if (wide->parsed()) {
             job.singlePoint = true;

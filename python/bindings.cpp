@@ -17,6 +17,7 @@
 #include <pybind11/pybind11.h>
 
 #include "io/material_file.h"
+#include "report/export.h"
 #include "report/render.h"
 #include "report/report.h"
 #include "modeler/MaterialModeler.h"
@@ -213,6 +214,8 @@ PYBIND11_MODULE(_core, m) {
             PyErr_SetString(PyExc_ValueError, e.what());
         } catch (const matmodel::MaterialFileError& e) {
             PyErr_SetString(PyExc_ValueError, e.what());
+        } catch (const matmodel::ExportError& e) {
+            PyErr_SetString(PyExc_ValueError, e.what());
         }
     });
 
@@ -276,6 +279,35 @@ in rad/s. Made by fit() or wideband().)")
         .def("expressions", &Model::Expressions, py::arg("var") = matmodel::kDefaultVariable,
              "(dk_text, df_text): the model as two expressions in the frequency variable\n"
              "`var` (Hz), as a field simulator evaluates them.")
+        .def(
+            "to_spice",
+            [](const Model& self, const std::string& name, double c0) {
+                return matmodel::ExportSpice(self.Report(), name, c0);
+            },
+            py::arg("name") = "material", py::arg("c0") = matmodel::kDefaultC0,
+            "SPICE netlist text: `.subckt NAME a b`, a capacitor of vacuum capacitance c0\n"
+            "(F) filled with the material, one series R-C branch per relaxation and a\n"
+            "conductance for dc conduction. ValueError for a model with complex poles.")
+        .def(
+            "to_openems",
+            [](const Model& self, const py::object& fmax, const std::string& name) {
+                const matmodel::ModelReport& r = self.Report();
+                return matmodel::ExportOpenEms(
+                    r, name, fmax.is_none() ? matmodel::DefaultFmax(r) : fmax.cast<double>());
+            },
+            py::arg("fmax") = py::none(), py::arg("name") = "material",
+            "openEMS/CSXCAD XML text: a <DebyeMaterial> (Epsilon, Kappa in S/m,\n"
+            "EpsilonDelta_k, EpsilonRelaxTime_k) for a simulation up to fmax Hz (default\n"
+            "ten times the highest sample); terms too fast for its time step are folded\n"
+            "into Epsilon. Add <Primitives> and paste it into <Properties>.")
+        .def(
+            "to_gprmax",
+            [](const Model& self, const std::string& id) {
+                return matmodel::ExportGprMax(self.Report(), id);
+            },
+            py::arg("material_id") = "material",
+            "gprMax input lines: `#material: eps_inf sigma 1 0 ID` and\n"
+            "`#add_dispersion_debye: N delta_eps_1 tau_1 ... ID`.")
         .def(
             "to_dict",
             [](const Model& self) {

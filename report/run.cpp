@@ -3,6 +3,7 @@
 #include "report/run.h"
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 #include <filesystem>
 #include <map>
@@ -53,6 +54,16 @@ struct Input {
     std::string stem;
 };
 
+// "FORMAT:PATH" of --export as its format and path. Throws UsageError.
+std::pair<std::string, std::string> SplitExport(const std::string& request) {
+    const std::size_t colon = request.find(':');
+    const std::string format = LowerAscii(request.substr(0, colon));
+    if (colon == std::string::npos || colon + 1 == request.size() || !IsExportFormat(format))
+        throw UsageError("--export: \"" + request +
+                         "\" is not FORMAT:PATH with FORMAT spice, openems or gprmax");
+    return {format, request.substr(colon + 1)};
+}
+
 // Output names must not collide with each other or overwrite an input.
 void CheckOutputNames(const Outputs& out, const std::vector<Input>& inputs) {
     std::set<std::filesystem::path> sources;
@@ -60,14 +71,16 @@ void CheckOutputNames(const Outputs& out, const std::vector<Input>& inputs) {
     for (const Input& in : inputs)
         if (!in.path.empty()) sources.insert(std::filesystem::weakly_canonical(in.path, ec));
     std::map<std::filesystem::path, std::string> written;
-    for (const std::string* pattern : {&out.table, &out.plot}) {
-        if (pattern->empty()) continue;
-        if (inputs.size() > 1 && pattern->find(kPlaceholder) == std::string::npos)
+    std::vector<std::string> patterns = {out.table, out.plot};
+    for (const std::string& e : out.exports) patterns.push_back(SplitExport(e).second);
+    for (const std::string& pattern : patterns) {
+        if (pattern.empty()) continue;
+        if (inputs.size() > 1 && pattern.find(kPlaceholder) == std::string::npos)
             throw UsageError("with several input files, an output name must contain {} (the "
                              "input's name without extension): \"" +
-                             *pattern + "\"");
+                             pattern + "\"");
         for (const Input& in : inputs) {
-            const std::string name = Expand(*pattern, in.stem);
+            const std::string name = Expand(pattern, in.stem);
             const auto canon = std::filesystem::weakly_canonical(name, ec);
             if (sources.count(canon))
                 throw UsageError("output \"" + name + "\" would overwrite an input file");
@@ -92,6 +105,12 @@ void Emit(const ModelReport& report, const Outputs& out, const std::string& stem
         if (!out.plot.empty()) {
             written.emplace_back("plot", Expand(out.plot, stem));
             WriteFileAtomically(written.back().second, RenderSvgPlot(report));
+        }
+        for (const std::string& request : out.exports) {
+            const auto [format, path] = SplitExport(request);
+            written.emplace_back(format, Expand(path, stem));
+            WriteFileAtomically(written.back().second,
+                                ExportModel(report, format, {stem, out.c0, out.fmax}));
         }
     } catch (const std::runtime_error& e) {
         throw OutputError(e.what());
@@ -151,6 +170,10 @@ int RunJob(const Job& job, std::ostream& out, std::ostream& err) {
     if (!IsIdentifier(job.fit.variable))
         throw UsageError("--var: \"" + job.fit.variable +
                          "\" is not a name (letters, digits and _, not starting with a digit)");
+    if (!(o.c0 > 0.0 && std::isfinite(o.c0)))
+        throw UsageError("--c0: " + FormatShortest(o.c0) + " F is not a positive capacitance");
+    if (!(o.fmax >= 0.0 && std::isfinite(o.fmax)))
+        throw UsageError("--fmax: " + FormatShortest(o.fmax) + " Hz is not a positive frequency");
     int status = kExitOk;
     bool printed = false;
     if (job.singlePoint) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "io/material_file.h"
+#include "report/export.h"
 #include "report/report.h"
 
 namespace matmodel {
@@ -31,6 +32,11 @@ struct Outputs {
     bool json = false;     ///< one JSON document per input instead of the text report
     std::string table;     ///< CSV of the samples with the fit; empty for none
     std::string plot;      ///< SVG picture; empty for none
+    /// Simulator files, each "FORMAT:PATH" with FORMAT spice, openems or
+    /// gprmax (report/export.h); named after the input's stem inside.
+    std::vector<std::string> exports;
+    double c0 = kDefaultC0;  ///< F, the SPICE export's vacuum capacitance
+    double fmax = 0.0;       ///< Hz, the openEMS export's top; 0: ten times the data's
 };
 
 struct Job {

@@ -299,8 +299,13 @@ TEST_F(Cli, SeveralFilesWriteOneOutputEachOrNone) {
     EXPECT_THAT(clash.err, HasSubstr("must contain {}"));
     EXPECT_THAT(Listing(), ElementsAre("a.txt", "b.txt"));
 
-    ASSERT_EQ(Run("fit a.txt b.txt --plot '{}-plot.svg' --table '{}.csv'").status, 0);
-    EXPECT_THAT(Listing(), ElementsAre("a-plot.svg", "a.csv", "a.txt", "b-plot.svg", "b.csv", "b.txt"));
+    EXPECT_EQ(Run("fit a.txt --table x.in --export gprmax:x.in").status, 2);
+    ASSERT_EQ(Run("fit a.txt b.txt --plot '{}-plot.svg' --table '{}.csv' --export 'spice:{}.cir' "
+                  "--export openems:'{}.xml' --c0 2e-12 --fmax 5GHz").status, 0);
+    EXPECT_THAT(Listing(), ElementsAre("a-plot.svg", "a.cir", "a.csv", "a.txt", "a.xml",
+                                       "b-plot.svg", "b.cir", "b.csv", "b.txt", "b.xml"));
+    EXPECT_THAT(ReadAll(m_dir / "b.cir"), HasSubstr("C0 = 2e-12 F"));
+    EXPECT_THAT(ReadAll(m_dir / "b.xml"), HasSubstr("up to 5 GHz"));
 }
 
 TEST_F(Cli, UsageErrorsHelpAndVersion) {

@@ -188,3 +188,9 @@ def test_wideband_keywords_reach_the_model():
         matmodel.wideband(4.0, 0.02, 1e9, 1e10, 1e-4)
     with pytest.raises(TypeError):
         matmodel.fit(*samples(LAMINATE, 10, 1e8, 1e10), True)
+
+
+def test_exports_take_their_keywords(laminate_model):
+    assert "C0 = 2e-12 F" in laminate_model.to_spice(name="core", c0=2e-12)
+    assert "up to 5 GHz" in laminate_model.to_openems(fmax=5e9, name="core")
+    assert laminate_model.to_gprmax(material_id="core").endswith(" core\n")
