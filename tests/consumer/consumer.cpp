@@ -21,8 +21,10 @@ int main() {
     std::printf("%s\n", dk.c_str());
     if (dk.empty()) return 1;
 #ifdef CONSUMER_WITH_REPORT
+    matmodel::FitOptions options;
+    options.variable = "F";
     const matmodel::ModelReport report = matmodel::FitMaterialTable(
-        matmodel::ParseMaterialText("1e9 4.0 0.02\n2e9 3.9 0.02\n4e9 3.8 0.02\n", "text", {}), "F");
+        matmodel::ParseMaterialText("1e9 4.0 0.02\n2e9 3.9 0.02\n4e9 3.8 0.02\n", "text", {}), options);
     if (report.dkExpression != dk) return 1;
     if (matmodel::ReportToJson(report).find(dk) == std::string::npos) return 1;
     std::printf("report: same expression\n");
