@@ -1,5 +1,6 @@
 // matmodel: fit a causal multi-pole Debye model to measured dielectric data
 // and show how good it is. Flags are parsed here; the job is report/run.h's.
+#include <cmath>
 #include <iostream>
 #include <string>
 
@@ -10,9 +11,12 @@
 
 namespace {
 
-// Text of the export settings, read with units after parsing.
+// Text of the settings read with units or checks after parsing.
 struct ExportText {
     std::string c0, fmax;
+};
+struct FitText {
+    std::string target, sigma, eval;
 };
 
 void AddOutputOptions(CLI::App& cmd, matmodel::Outputs& out, std::string& variable,
@@ -67,6 +71,23 @@ int main(int argc, char** argv) {
                     "header's, else Hz)")
         ->type_name("UNIT");
     AddOutputOptions(*fit, job.outputs, job.fit.variable, exportText);
+    FitText fitText;
+    fit->add_flag("--measured-dk", job.fit.measuredDk,
+                  "Fit the measured Dk as it is, without the Kramers-Kronig correction");
+    fit->add_option("--target", fitText.target,
+                    "Stop at the fewest poles whose largest Dk and Df errors are at most PCT percent; "
+                    "a fit that misses it fails")
+        ->type_name("PCT");
+    fit->add_option("--max-order", job.fit.maxOrder, "At most N poles (default 100)")->type_name("N");
+    fit->add_option("--sigma", fitText.sigma,
+                    "dc conductivity (S/m) to take out of the loss before the Kramers-Kronig "
+                    "reconstruction (default: estimated when the loss rises toward dc like 1/f)")
+        ->type_name("S");
+    fit->add_option("--eval", fitText.eval, "Evaluate the model at N log-spaced frequencies from F1 to F2 ...")
+        ->type_name("F1:F2:N");
+    fit->add_option("--eval-out", job.outputs.evalOut, "... and write frequency_hz,dk,df there as CSV")
+        ->type_name("OUT.csv");
+    fit->add_option("--jobs", job.jobs, "Fit N files at once (reports still in input order)")->type_name("N");
     fit->footer(std::string(help::kInput) + help::kFitExamples + help::kExitStatus);
 
     std::string dk, df, freq, maxFreq, sigma = "0", dcDk = "0";
@@ -111,6 +132,20 @@ int main(int argc, char** argv) {
         if (!exportText.fmax.empty())
             job.outputs.fmax = matmodel::ParseOptionValue("--fmax", exportText.fmax, true);
         if (conductivity) job.read.lossKind = matmodel::LossKind::kConductivity;
+        if (!fitText.target.empty()) {
+            const double pct = matmodel::ParseOptionValue("--target", fitText.target, false);
+            if (!(pct > 0.0 && pct < 100.0))
+                throw matmodel::UsageError("--target: \"" + fitText.target + "\" is not a percentage above 0 and below 100");
+            job.fit.targetError = pct / 100.0;
+        }
+        if (job.fit.maxOrder < 1)
+            throw matmodel::UsageError("--max-order: " + std::to_string(job.fit.maxOrder) + " is not a number of poles");
+        if (!fitText.sigma.empty()) {
+            job.fit.sigma = matmodel::ParseOptionValue("--sigma", fitText.sigma, false);
+            if (!(*job.fit.sigma >= 0.0 && std::isfinite(*job.fit.sigma)))
+                throw matmodel::UsageError("--sigma: \"" + fitText.sigma + "\" is not a conductivity of 0 S/m or more");
+        }
+        if (!fitText.eval.empty()) job.outputs.eval = matmodel::ParseEvaluation(fitText.eval);
         if (wide->parsed()) {
             job.singlePoint = true;
             job.point.dk = matmodel::ParseOptionValue("--dk", dk, false);

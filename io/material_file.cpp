@@ -402,8 +402,22 @@ MaterialTable ParseMaterialText(std::string_view text, const std::string& path,
     return Reader(text, path, options).Read(minSamples);
 }
 
+namespace {
+
+std::string ReadAll(std::FILE* file, const std::string& path) {
+    std::string text;
+    char buffer[1 << 14];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+    if (std::ferror(file)) throw MaterialFileError(path, 0, "cannot be read", {});
+    return text;
+}
+
+}  // namespace
+
 MaterialTable ReadMaterialFile(const std::string& path, const ReadOptions& options,
                                std::size_t minSamples) {
+    if (path == kStandardInput) return ParseMaterialText(ReadAll(stdin, "stdin"), "stdin", options, minSamples);
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec))
         throw MaterialFileError(path, 0, "is a directory, not a material file", {});
@@ -417,13 +431,7 @@ MaterialTable ReadMaterialFile(const std::string& path, const ReadOptions& optio
                                     (err != 0 ? std::strerror(err) : "unknown error"),
                                 {});
     }
-    std::string text;
-    char buffer[1 << 14];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) text.append(buffer, got);
-    if (std::ferror(file.get()))
-        throw MaterialFileError(path, 0, "cannot be read", {});
-    return ParseMaterialText(text, path, options, minSamples);
+    return ParseMaterialText(ReadAll(file.get(), path), path, options, minSamples);
 }
 
 }  // namespace matmodel

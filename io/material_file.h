@@ -88,8 +88,12 @@ private:
     std::string m_text;
 };
 
-/// Reads and checks a file. Throws MaterialFileError (cannot open, bad line,
-/// fewer than `minSamples` samples).
+/// The file name that stands for standard input.
+inline constexpr char kStandardInput[] = "-";
+
+/// Reads and checks a file ("-": standard input, named "stdin" in messages).
+/// Throws MaterialFileError (cannot open, bad line, fewer than `minSamples`
+/// samples).
 MaterialTable ReadMaterialFile(const std::string& path, const ReadOptions& options,
                                std::size_t minSamples = 3);
 

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <memory>
 #include <numeric>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +16,7 @@
 #include <pybind11/complex.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include "io/material_file.h"
 #include "report/export.h"
@@ -47,11 +49,12 @@ public:
     // Fits a table whose k-th sample is the caller's sample `order[k]` (empty:
     // the caller's order), with the GIL released.
     static std::unique_ptr<Model> FromTable(const matmodel::MaterialTable& table,
-                                            std::vector<std::size_t> order) {
+                                            std::vector<std::size_t> order,
+                                            const matmodel::FitOptions& options) {
         auto model = std::make_unique<Model>();
         model->m_order = std::move(order);
         py::gil_scoped_release unlocked;
-        model->m_report = matmodel::FitMaterialTable(table, {}, &model->m_modeler);
+        model->m_report = matmodel::FitMaterialTable(table, options, &model->m_modeler);
         return model;
     }
 
@@ -133,8 +136,23 @@ void RequireFinite(const InArray& a, const char* name) {
                                   "; every value must be a finite number");
 }
 
-std::unique_ptr<Model> Fit(const InArray& freq, const InArray& dk, const InArray& df,
-                           bool conductivity) {
+std::unique_ptr<Model> Fit(const InArray& freq, const InArray& dk, const InArray& df, bool conductivity,
+                           bool measuredDk, std::optional<double> targetPercent, int maxOrder,
+                           std::optional<double> sigma) {
+    matmodel::FitOptions options;
+    options.measuredDk = measuredDk;
+    if (targetPercent) {
+        if (!(*targetPercent > 0.0 && *targetPercent < 100.0))
+            throw py::value_error("target must be a percentage above 0 and below 100; it is " +
+                                  py::repr(py::float_(*targetPercent)).cast<std::string>());
+        options.targetError = *targetPercent / 100.0;
+    }
+    if (maxOrder < 1) throw py::value_error("max_order must be at least 1; it is " + std::to_string(maxOrder));
+    if (sigma && !(*sigma >= 0.0 && std::isfinite(*sigma)))
+        throw py::value_error("sigma must be a conductivity of 0 S/m or more; it is " +
+                              py::repr(py::float_(*sigma)).cast<std::string>());
+    options.maxOrder = maxOrder;
+    options.sigma = sigma;
     RequireVector(freq, "freq");
     RequireVector(dk, "dk");
     RequireVector(df, "df");
@@ -174,7 +192,7 @@ std::unique_ptr<Model> Fit(const InArray& freq, const InArray& dk, const InArray
         table.loss.push_back(l[i]);
     }
     if (sorted) order.clear();
-    return Model::FromTable(table, std::move(order));
+    return Model::FromTable(table, std::move(order), options);
 }
 
 std::unique_ptr<Model> Wideband(double dk, double df, double freq, double maxFreq, double sigma,
@@ -323,13 +341,19 @@ in rad/s. Made by fit() or wideband().)")
         });
 
     m.def("fit", &Fit, py::arg("freq"), py::arg("dk"), py::arg("df"), py::kw_only(),
-          py::arg("conductivity") = false,
+          py::arg("conductivity") = false, py::arg("measured_dk") = false, py::arg("target") = py::none(),
+          py::arg("max_order") = 100, py::arg("sigma") = py::none(),
           R"(Fits a causal, passive multi-pole Debye model to samples.
 
 freq (Hz), dk and df are equally long 1-D arrays in any order; with
 conductivity=True the third array is a conductivity in S/m. Dk is made
-causal (Kramers-Kronig) before the fit. Raises ValueError for bad input and
-RuntimeError when the fit fails, with the library's message.)");
+causal (Kramers-Kronig) before the fit unless measured_dk=True. target (in
+percent) stops at the fewest poles whose largest Dk and Df errors are at most
+that; max_order caps the poles. sigma (S/m) is the dc conductivity taken out
+of the loss before the reconstruction; by default it is estimated when the
+loss rises toward dc like 1/f. Raises ValueError for bad input and
+RuntimeError when the fit fails (or misses target), with the library's
+message.)");
     m.def("wideband", &Wideband, py::arg("dk"), py::arg("df"), py::arg("freq"),
           py::arg("max_freq"), py::kw_only(), py::arg("sigma") = 0.0, py::arg("dc_dk") = 0.0,
           R"(Models a material from one measured point (dk, df at freq Hz) with a

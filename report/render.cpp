@@ -96,6 +96,10 @@ std::string ReportToJson(const ModelReport& r, const OutputList& outputs) {
           {"causal_dk_shift_max_relative", r.causalShift.relative},
           {"causal_dk_shift_max_at_hz", r.causalShift.freq},
           {"steep_loss", steep}}},
+        {"conduction",
+         {{"taken_out_s_per_m", r.conduction.sigma},
+          {"given", r.conduction.given},
+          {"wanted_s_per_m", r.conduction.wanted}}},
         {"engine",
          {{"order", r.engine.order},
           {"rms_error", r.engine.error},
@@ -151,7 +155,9 @@ std::string ReportToText(const ModelReport& r, const OutputList& outputs) {
             if (!t.conduction)
                 Field(out, "", Pad(FormatGeneral(t.deltaEps, 6), 14) + FormatFrequency(t.relaxationHz, 5));
     }
-    if (r.dcConductivity > 0.0)
+    if (r.conduction.sigma > 0.0)
+        Field(out, "conduction", ConductionNote(r.conduction));
+    else if (r.dcConductivity > 0.0)
         Field(out, "conduction", "sigma " + FormatGeneral(r.dcConductivity, 6) +
                                      " S/m (a pole far below the band, acting as 1/s)");
     for (const ComplexPair& c : r.pairs)
@@ -166,7 +172,8 @@ std::string ReportToText(const ModelReport& r, const OutputList& outputs) {
           "Dk " + FormatPercent(r.dkError.relative) + " at " + FormatFrequency(r.dkError.freq) +
               (r.causalReconstruction ? " (vs the causal Dk)" : " (vs measured)") + ", Df " +
               FormatPercent(r.dfError.relative) + " at " + FormatFrequency(r.dfError.freq) + " (vs measured)");
-    if (!r.engine.targetMet) Field(out, "engine", EngineNote(r.engine));
+    if (!r.engine.targetMet)
+        Field(out, "engine", EngineNote(r.engine) + (r.conduction.sigma > 0.0 ? " (over the loss left without the conduction)" : ""));
     for (const SteepLoss& band : r.steepLoss) Field(out, "steep loss", SteepLossNote(band));
     if (r.causalReconstruction)
         Field(out, "causality", "the Kramers-Kronig correction moves Dk by up to " +

@@ -21,34 +21,79 @@ bool AllFinite(const std::vector<std::complex<double>>& v) {
     });
 }
 
-// Runs the engine on the lists the fit is given (the causal Dk unless the
-// correction is off) and leaves the record in the modeler.
-EngineSummary Fit(ModelerAccess& modeler, const FitOptions& options) {
+// The lists the engine was given, and what it said.
+struct Fitted {
+    std::vector<double> dkTarget;
+    EngineSummary engine;
+    Conduction conduction;
+};
+
+// The largest relative Dk and Df errors of `modeler`'s record against the
+// Dk the fit was given and the measured Df.
+double WorstOfDkAndDf(const ModelerAccess& modeler, const std::vector<double>& dkTarget) {
+    DataTable fitted;
+    modeler.GetFittedData(fitted);
+    double worst = 0.0;
+    for (std::size_t i = 0; i < fitted.size(); ++i) {
+        worst = std::max(worst, std::fabs(fitted[i][1] - dkTarget[i]) / dkTarget[i]);
+        if (modeler.Freq()[i] > 0.0)
+            worst = std::max(worst, std::fabs(fitted[i][2] - modeler.Df()[i]) / modeler.Df()[i]);
+    }
+    return std::isnan(worst) ? std::numeric_limits<double>::infinity() : worst;
+}
+
+// Runs the engine on what the fit is given: the loss less any conduction, the
+// Dk made causal unless the correction is off. Conduction goes back into the
+// record, which is left in the modeler. With a target on the largest Dk and
+// Df errors, the engine's RMS target is lowered until the model meets it or
+// more poles stop helping.
+Fitted Fit(ModelerAccess& modeler, const FitOptions& options) {
     const bool causal = modeler.DoesHilbert() && !options.measuredDk;
-    if (causal) modeler.ReconstructCausalDk();
-    const std::vector<double>& dk = causal ? modeler.DkCausal() : modeler.Dk();
-    const std::vector<double>& df = causal ? modeler.DfCausal() : modeler.Df();
+    const std::vector<double>& freq = modeler.Freq();
+    Fitted out;
+    if (modeler.DoesHilbert()) out.conduction = ChooseConduction(freq, modeler.Dk(), modeler.Df(), options.sigma);
+    std::vector<double> df = out.conduction.sigma > 0.0
+                                 ? WithoutConduction(freq, modeler.Dk(), modeler.Df(), out.conduction.sigma)
+                                 : modeler.Df();
+    out.dkTarget = modeler.Dk();
+    if (causal) {
+        ModelerAccess rest;
+        rest.SetSamples(freq, modeler.Dk(), df);
+        rest.ReconstructCausalDk();
+        out.dkTarget = rest.DkCausal();
+        df = rest.DfCausal();
+    }
     EngineSettings settings;
     settings.maxOrder = options.maxOrder;
-    polerat_data* record = nullptr;
-    try {
-        const EngineSummary summary = FitPermittivity(modeler.Freq(), dk, df, settings, record);
-        modeler.InstallRecord(record);
-        return summary;
-    } catch (const std::exception& e) {
-        polerat_cleanup(record);
-        std::string why = e.what();
-        // The engine refuses a negative Dk; when the correction made it so,
-        // say where it came from.
-        const auto low = std::min_element(dk.begin(), dk.end());
-        if (causal && low != dk.end() && *low < 1.0) {
-            if (!why.empty() && why.back() == '.') why.pop_back();
-            const std::size_t at = static_cast<std::size_t>(low - dk.begin());
-            why += "; the Kramers-Kronig Dk falls to " + FormatGeneral(*low, 4) + " at " +
-                   FormatFrequency(modeler.Freq()[at]) + ", so the loss is too high for a causal model of this band";
+    if (options.targetError > 0.0) settings.targetError = options.targetError;
+    const double lowest = freq.empty() ? 0.0 : *std::min_element(freq.begin(), freq.end());
+    for (int lastOrder = -1;;) {
+        polerat_data* record = nullptr;
+        try {
+            out.engine = FitPermittivity(freq, out.dkTarget, df, settings, record);
+        } catch (const std::exception& e) {
+            polerat_cleanup(record);
+            std::string why = e.what();
+            // The engine refuses a negative Dk; when the correction made it
+            // so, say where it came from.
+            const auto low = std::min_element(out.dkTarget.begin(), out.dkTarget.end());
+            if (causal && low != out.dkTarget.end() && *low < 1.0) {
+                if (!why.empty() && why.back() == '.') why.pop_back();
+                why += "; the Kramers-Kronig Dk falls to " + FormatGeneral(*low, 4) + " at " +
+                       FormatFrequency(freq[static_cast<std::size_t>(low - out.dkTarget.begin())]) +
+                       ", so the loss is too high for a causal model of this band";
+            }
+            throw FitError("fit failed: " + why);
         }
-        throw FitError("fit failed: " + why);
+        if (out.conduction.sigma > 0.0) AddConduction(*record, out.conduction.sigma, lowest);
+        modeler.InstallRecord(record);
+        if (!(options.targetError > 0.0) || out.engine.order >= options.maxOrder || out.engine.order == lastOrder ||
+            WorstOfDkAndDf(modeler, out.dkTarget) <= options.targetError)
+            break;
+        lastOrder = out.engine.order;
+        settings.targetError *= 0.5;
     }
+    return out;
 }
 
 std::string Where(const WorstError& e) {
@@ -59,6 +104,7 @@ std::string Where(const WorstError& e) {
 // data, whatever the engine returned: say so, with the engine's own reason and
 // any band of the data that no such model can follow.
 void Judge(const ModelReport& r) {
+    const double limit = r.targetError > 0.0 ? r.targetError : kMissedFit;
     if (!AllFinite(r.poles) || !AllFinite(r.residues) || !std::isfinite(r.epsInf))
         throw FitError("fit failed: the model holds non-finite values");
     std::string why;
@@ -67,8 +113,10 @@ void Judge(const ModelReport& r) {
             why = "the model gives Dk " + FormatGeneral(row.dkFitted, 4) + " at " + FormatFrequency(row.freq);
             break;
         }
-    if (why.empty() && !(r.dkError.relative <= kMissedFit && r.dfError.relative <= kMissedFit))
-        why = "the model misses Dk by up to " + Where(r.dkError) + " and Df by up to " + Where(r.dfError);
+    if (why.empty() && !(r.dkError.relative <= limit && r.dfError.relative <= limit))
+        why = (r.targetError > 0.0 ? "the model misses the target of " + FormatPercent(r.targetError) + ": Dk by up to "
+                                   : std::string("the model misses Dk by up to ")) +
+              Where(r.dkError) + " and Df by up to " + Where(r.dfError);
     if (why.empty()) return;
     if (!r.engine.targetMet) why += "; " + EngineNote(r.engine);
     for (const SteepLoss& band : r.steepLoss) why += "; " + SteepLossNote(band);
@@ -77,12 +125,14 @@ void Judge(const ModelReport& r) {
 
 // Everything after the fit, common to both inputs.
 ModelReport Collect(const ModelerAccess& modeler, InputSummary input, const FitOptions& options,
-                    const EngineSummary& engine) {
+                    const Fitted& fit) {
     ModelReport r;
     r.input = std::move(input);
     r.causalReconstruction = modeler.DoesHilbert() && !options.measuredDk;
     r.variable = options.variable;
-    r.engine = engine;
+    r.engine = fit.engine;
+    r.conduction = fit.conduction;
+    r.targetError = options.targetError;
 
     DataTable fitted;
     modeler.GetFittedData(fitted);
@@ -97,7 +147,7 @@ ModelReport Collect(const ModelerAccess& modeler, InputSummary input, const FitO
         row.freq = freq[i];
         row.dkMeasured = modeler.Dk()[i];
         row.dfMeasured = modeler.Df()[i];
-        row.dkCausal = r.causalReconstruction ? modeler.DkCausal()[i] : row.dkMeasured;
+        row.dkCausal = fit.dkTarget[i];
         row.dkFitted = fitted[i][1];
         row.dfFitted = fitted[i][2];
         r.rows.push_back(row);
@@ -147,7 +197,7 @@ ModelReport FitMaterialTable(const MaterialTable& table, const FitOptions& optio
     } catch (const std::exception& e) {
         throw InputError(e.what());
     }
-    const EngineSummary engine = Fit(modeler, options);
+    const Fitted fit = Fit(modeler, options);
 
     InputSummary s;
     s.source = table.path;
@@ -157,7 +207,7 @@ ModelReport FitMaterialTable(const MaterialTable& table, const FitOptions& optio
     s.header = !table.header.empty();
     s.reordered = table.reordered;
     Summarise(s, modeler);
-    ModelReport r = Collect(modeler, std::move(s), options, engine);
+    ModelReport r = Collect(modeler, std::move(s), options, fit);
     if (fitted) *fitted = modeler;
     return r;
 }
@@ -196,14 +246,14 @@ ModelReport FitSinglePoint(const SinglePoint& p, const FitOptions& options,
         require(dk >= 1.0, "the single-point model has a Dk below 1 (" + FormatGeneral(dk, 4) +
                                " at " + FormatFrequency(f[i]) + ")");
     }
-    const EngineSummary engine = Fit(modeler, options);
+    const Fitted fit = Fit(modeler, options);
 
     InputSummary s;
     s.source = "wideband";
     s.kind = "single_point";
     s.point = p;
     Summarise(s, modeler);
-    ModelReport r = Collect(modeler, std::move(s), options, engine);
+    ModelReport r = Collect(modeler, std::move(s), options, fit);
     if (fitted) *fitted = modeler;
     return r;
 }

@@ -21,6 +21,7 @@
 
 #include "io/material_file.h"
 #include "modeler/FitEngine.h"
+#include "report/conduction.h"
 
 class MaterialModeler;
 
@@ -50,6 +51,9 @@ struct FitOptions {
     double targetError = 0.0;
     /// The largest number of poles.
     int maxOrder = 100;
+    /// dc conductivity (S/m) to take out before the reconstruction; unset: an
+    /// estimate when the loss rises toward dc like 1/f (table input only).
+    std::optional<double> sigma;
 };
 
 /// The input could not be used (the modeler refused it, or the single-point
@@ -155,6 +159,8 @@ struct ModelReport {
     WorstError dfError;
     WorstError causalShift;       ///< Kramers-Kronig Dk vs measured
     EngineSummary engine;         ///< what the fitting engine says about its fit
+    Conduction conduction;        ///< taken out before the reconstruction, put back in the model
+    double targetError = 0.0;     ///< the caller's largest Dk and Df error, 0 for none
     std::vector<SteepLoss> steepLoss;  ///< bands no sum of relaxations can follow
     PassivityCheck passivity;
     std::string variable;

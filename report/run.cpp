@@ -3,12 +3,17 @@
 #include "report/run.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <complex>
+#include <condition_variable>
 #include <exception>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <ostream>
 #include <set>
+#include <thread>
 #include <utility>
 
 #include "io/atomic_file.h"
@@ -92,20 +97,41 @@ void CheckOutputNames(const Outputs& out, const std::vector<Input>& inputs) {
     }
 }
 
-// Writes the requested files, then prints the report. Throws OutputError.
-// Text reports after the first are set off by a blank line.
-void Emit(const ModelReport& report, const Outputs& out, const std::string& stem,
-          std::ostream& os, bool& printedBefore) {
+// What one input left for the streams: its report (or error document), its
+// error line, and its exit status.
+struct Outcome {
+    int status = kExitOk;
+    std::string out;
+    std::string err;
+    bool textReport = false;  // set off from an earlier text report by a blank line
+};
+
+// The model's Dk and Df at N log-spaced frequencies, as CSV.
+std::string EvaluationCsv(const ModelReport& report, const Evaluation& eval) {
+    std::string csv = "frequency_hz,dk,df\n";
+    for (int i = 0; i < eval.points; ++i) {
+        // Powers of ten land on round numbers this way (1e9, not 999999999.99...).
+        const double lo = std::log10(eval.fromHz), hi = std::log10(eval.toHz);
+        const double f = eval.points == 1 ? eval.fromHz
+                                          : std::pow(10.0, lo + (hi - lo) * i / (eval.points - 1));
+        const std::complex<double> eps = EvaluateModel(report, f);
+        csv += FormatShortest(f) + "," + FormatShortest(eps.real()) + "," +
+               FormatShortest(-eps.imag() / eps.real()) + "\n";
+    }
+    return csv;
+}
+
+// Writes the requested files and renders the report. Throws OutputError.
+Outcome Emit(const ModelReport& report, const Outputs& out, const std::string& stem) {
     OutputList written;
+    const auto write = [&](const char* kind, const std::string& pattern, const std::string& text) {
+        written.emplace_back(kind, Expand(pattern, stem));
+        WriteFileAtomically(written.back().second, text);
+    };
     try {
-        if (!out.table.empty()) {
-            written.emplace_back("table", Expand(out.table, stem));
-            WriteFileAtomically(written.back().second, ReportToCsv(report));
-        }
-        if (!out.plot.empty()) {
-            written.emplace_back("plot", Expand(out.plot, stem));
-            WriteFileAtomically(written.back().second, RenderSvgPlot(report));
-        }
+        if (!out.table.empty()) write("table", out.table, ReportToCsv(report));
+        if (!out.plot.empty()) write("plot", out.plot, RenderSvgPlot(report));
+        if (!out.evalOut.empty()) write("evaluated", out.evalOut, EvaluationCsv(report, out.eval));
         for (const std::string& request : out.exports) {
             const auto [format, path] = SplitExport(request);
             written.emplace_back(format, Expand(path, stem));
@@ -115,31 +141,22 @@ void Emit(const ModelReport& report, const Outputs& out, const std::string& stem
     } catch (const std::runtime_error& e) {
         throw OutputError(e.what());
     }
-    if (out.json) {
-        os << ReportToJson(report, written) << "\n" << std::flush;
-        return;
-    }
-    os << (printedBefore ? "\n" : "") << ReportToText(report, written) << std::flush;
-    printedBefore = true;
+    if (out.json) return {kExitOk, ReportToJson(report, written) + "\n", {}, false};
+    return {kExitOk, ReportToText(report, written), {}, true};
 }
 
-// Runs one input through `fit` and reports its outcome; never throws.
+// Runs one input through `fit` and collects its outcome; never throws.
 template <typename FitFn>
-int RunOne(const Input& in, const std::string& source, const Outputs& out, std::ostream& os,
-           std::ostream& err, bool& printedBefore, FitFn fit) {
-    auto fail = [&](int status, const std::string& message, int line = 0,
-                    const std::string& text = {}) {
-        err << message << "\n" << std::flush;
+Outcome RunOne(const Input& in, const std::string& source, const Outputs& out, FitFn fit) {
+    auto fail = [&](int status, const std::string& message, int line = 0, const std::string& text = {}) {
+        Outcome o{status, {}, message + "\n", false};
         if (out.json)
-            os << ErrorToJson(source, status == kExitBadInput ? "bad_input" : "fit_failed", message,
-                              line, text)
-               << "\n"
-               << std::flush;
-        return status;
+            o.out = ErrorToJson(source, status == kExitBadInput ? "bad_input" : "fit_failed", message, line, text) +
+                    "\n";
+        return o;
     };
     try {
-        Emit(fit(), out, in.stem, os, printedBefore);
-        return kExitOk;
+        return Emit(fit(), out, in.stem);
     } catch (const MaterialFileError& e) {
         return fail(kExitBadInput, e.what(), e.Line(), e.Text());
     } catch (const InputError& e) {
@@ -153,7 +170,78 @@ int RunOne(const Input& in, const std::string& source, const Outputs& out, std::
     }
 }
 
+// Prints outcomes in input order as they become ready and ranks their status.
+class Printer {
+public:
+    Printer(std::ostream& out, std::ostream& err) : m_out(out), m_err(err) {}
+    int Print(const Outcome& o) {
+        m_out << (o.textReport && m_printedText ? "\n" : "") << o.out << std::flush;
+        m_err << o.err << std::flush;
+        m_printedText = m_printedText || o.textReport;
+        m_status = std::max(m_status, o.status);
+        return m_status;
+    }
+    int Status() const { return m_status; }
+
+private:
+    std::ostream& m_out;
+    std::ostream& m_err;
+    bool m_printedText = false;
+    int m_status = kExitOk;
+};
+
+// Runs `count` inputs on up to `threads` threads; `run(k)` gives input k's
+// outcome. Outcomes are printed in input order, each as soon as it and all
+// before it are done.
+template <typename RunFn>
+int RunAll(std::size_t count, int threads, Printer& printer, RunFn run) {
+    const std::size_t workers = std::min<std::size_t>(static_cast<std::size_t>(std::max(threads, 1)), count);
+    if (workers <= 1) {
+        for (std::size_t k = 0; k < count; ++k) printer.Print(run(k));
+        return printer.Status();
+    }
+    std::vector<Outcome> outcomes(count);
+    std::vector<char> done(count, 0);
+    std::mutex mutex;
+    std::condition_variable ready;
+    std::atomic<std::size_t> next{0};
+    std::vector<std::thread> pool;
+    for (std::size_t w = 0; w < workers; ++w)
+        pool.emplace_back([&] {
+            for (std::size_t k; (k = next++) < count;) {
+                Outcome o = run(k);
+                const std::lock_guard<std::mutex> lock(mutex);
+                outcomes[k] = std::move(o);
+                done[k] = 1;
+                ready.notify_all();
+            }
+        });
+    for (std::size_t k = 0; k < count; ++k) {
+        std::unique_lock<std::mutex> lock(mutex);
+        ready.wait(lock, [&] { return done[k] != 0; });
+        const Outcome o = std::move(outcomes[k]);
+        lock.unlock();
+        printer.Print(o);
+    }
+    for (std::thread& t : pool) t.join();
+    return printer.Status();
+}
+
 }  // namespace
+
+Evaluation ParseEvaluation(const std::string& text) {
+    const std::size_t a = text.find(':');
+    const std::size_t b = a == std::string::npos ? a : text.find(':', a + 1);
+    if (b != std::string::npos) {
+        const auto from = ParseFrequency(text.substr(0, a));
+        const auto to = ParseFrequency(text.substr(a + 1, b - a - 1));
+        const double points = ParseNumber(text.substr(b + 1)).value_or(0.0);
+        if (from && to && points >= 1.0 && points <= 1e6 && points == std::floor(points))
+            return {*from, *to, static_cast<int>(points)};
+    }
+    throw UsageError("--eval: \"" + text +
+                     "\" is not F1:F2:N (two frequencies and a count of points, e.g. 1e6:1e11:201)");
+}
 
 double ParseOptionValue(const std::string& option, const std::string& text, bool frequency) {
     if (frequency) {
@@ -174,22 +262,32 @@ int RunJob(const Job& job, std::ostream& out, std::ostream& err) {
         throw UsageError("--c0: " + FormatShortest(o.c0) + " F is not a positive capacitance");
     if (!(o.fmax >= 0.0 && std::isfinite(o.fmax)))
         throw UsageError("--fmax: " + FormatShortest(o.fmax) + " Hz is not a positive frequency");
-    int status = kExitOk;
-    bool printed = false;
+    if (o.eval.points > 0 || !o.evalOut.empty()) {
+        if (o.eval.points < 1 || o.evalOut.empty())
+            throw UsageError("--eval F1:F2:N and --eval-out PATH go together");
+        if (!(o.eval.fromHz > 0.0 && o.eval.toHz >= o.eval.fromHz && std::isfinite(o.eval.toHz)))
+            throw UsageError("--eval: the frequencies must be above 0 Hz and rise (" +
+                             FormatShortest(o.eval.fromHz) + " to " + FormatShortest(o.eval.toHz) + " Hz)");
+    }
+    if (job.jobs < 1) throw UsageError("--jobs: " + std::to_string(job.jobs) + " is not a number of threads");
+    Printer printer(out, err);
     if (job.singlePoint) {
         const Input in{std::string(), "wideband"};
         CheckOutputNames(o, {in});
-        return RunOne(in, "wideband", o, out, err, printed,
-                      [&] { return FitSinglePoint(job.point, job.fit); });
+        return printer.Print(RunOne(in, "wideband", o, [&] { return FitSinglePoint(job.point, job.fit); }));
     }
+    if (std::count(job.files.begin(), job.files.end(), kStandardInput) > 1)
+        throw UsageError("standard input (-) can be read only once");
     std::vector<Input> inputs;
-    for (const std::string& f : job.files) inputs.push_back({f, Stem(f)});
+    for (const std::string& f : job.files)
+        inputs.push_back({f == kStandardInput ? std::string() : f, f == kStandardInput ? "stdin" : Stem(f)});
     CheckOutputNames(o, inputs);
-    for (const Input& in : inputs)
-        status = std::max(status, RunOne(in, in.path, o, out, err, printed, [&] {
-                              return FitMaterialTable(ReadMaterialFile(in.path, job.read), job.fit);
-                          }));
-    return status;
+    return RunAll(inputs.size(), job.jobs, printer, [&](std::size_t k) {
+        const std::string& path = job.files[k];
+        const std::string source = path == kStandardInput ? "stdin" : path;
+        return RunOne(inputs[k], source, o,
+                      [&] { return FitMaterialTable(ReadMaterialFile(path, job.read), job.fit); });
+    });
 }
 
 }  // namespace matmodel

@@ -26,6 +26,14 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFitFailed = 1;
 inline constexpr int kExitBadInput = 2;
 
+/// The model evaluated at `points` frequencies spread evenly on a log scale
+/// from `fromHz` to `toHz` (--eval F1:F2:N).
+struct Evaluation {
+    double fromHz = 0.0;
+    double toHz = 0.0;
+    int points = 0;  ///< 0: none
+};
+
 /// What to write for every input. In file names "{}" stands for the input's
 /// name without its extension.
 struct Outputs {
@@ -37,15 +45,18 @@ struct Outputs {
     std::vector<std::string> exports;
     double c0 = kDefaultC0;  ///< F, the SPICE export's vacuum capacitance
     double fmax = 0.0;       ///< Hz, the openEMS export's top; 0: ten times the data's
+    Evaluation eval;         ///< the model at chosen frequencies ...
+    std::string evalOut;     ///< ... written as CSV (frequency_hz,dk,df) here
 };
 
 struct Job {
-    std::vector<std::string> files;  ///< material files to fit, in order
+    std::vector<std::string> files;  ///< material files to fit, in order; "-" is standard input
     ReadOptions read;                ///< how to read them
     bool singlePoint = false;        ///< fit `point` instead of files
     SinglePoint point;
     FitOptions fit;                  ///< the variable and what is asked of the model
     Outputs outputs;
+    int jobs = 1;                    ///< files fitted at once; reports still come in input order
 };
 
 /// Options that make no sense together or output names that would clash.
@@ -54,6 +65,9 @@ class UsageError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+/// Parses "F1:F2:N" (frequencies with units allowed). Throws UsageError.
+Evaluation ParseEvaluation(const std::string& text);
 
 /// Reads an option's value: a plain number, or, when `frequency`, one with a
 /// unit ("1e9", "10GHz", "2.5 MHz"). Throws UsageError naming the option.
