@@ -26,6 +26,9 @@ struct EngineSettings {
     double targetError = 1e-3;  ///< relative RMS over all samples
     int maxOrder = 100;         ///< the automatic order's cap
     int fixedOrder = 0;         ///< 0: automatic order
+    /// Per-sample weights multiplying each sample's relative error (empty:
+    /// all ones); each finite and >= 0.
+    std::vector<double> weights;
 };
 
 /// What the engine reports about a fit.

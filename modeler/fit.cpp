@@ -36,11 +36,10 @@ EngineSummary FitPermittivity(const std::vector<double>& freq, const std::vector
     }
     DataTable info(1, std::vector<double>(1, 0.0));
     std::string log;
-    const std::vector<double> weights;
     // Real poles only, stable and passive, per-part relative weighting, the
     // engine's default iterations, stall rule and starting poles.
     polerat_run(record, info, freq, samples, settings.targetError, settings.maxOrder, 1, settings.fixedOrder, 0,
-                false, true, 0, false, log, weights, nullptr, -1.0, false, 1, 1, 1);
+                false, true, 0, false, log, settings.weights, nullptr, -1.0, false, 1, 1, 1);
     EngineSummary s;
     const std::vector<double>& row = info.at(0);
     s.order = static_cast<int>(row.at(0));

@@ -18,7 +18,7 @@ constexpr double kConductionSlope = -0.5;
 constexpr std::size_t kLowestSamples = 5;
 // Where taking sigma out would leave less than this fraction of a sample's
 // loss, sigma is lowered: the rest must stay a loss.
-constexpr double kKeptLoss = 1e-3;
+constexpr double kKeptLoss = 1e-6;
 // The conduction pole's distance below the lowest sample: its term then
 // differs from sigma / (j w e0) by a part in 1e9 across the band.
 constexpr double kPoleBelowBand = 1e-9;
@@ -93,6 +93,15 @@ void AddConduction(polerat_data& record, double sigma, double lowestHz) {
     record.pole_im.insert(record.pole_im.begin(), 0.0);
     record.b.insert(record.b.begin(), std::vector<double>{1.0});
     record.c.at(0).insert(record.c.at(0).begin(), sigma / kE0);
+}
+
+std::vector<double> LossShareWeights(const std::vector<double>& freq, const std::vector<double>& dk,
+                                     const std::vector<double>& df, double sigma) {
+    std::vector<double> w(freq.size(), 1.0);
+    for (std::size_t i = 0; i < freq.size(); ++i)
+        if (freq[i] > 0.0 && Loss(dk[i], df[i]) > 0.0)
+            w[i] = std::clamp(1.0 - sigma / (kTwoPi * freq[i] * kE0 * Loss(dk[i], df[i])), kKeptLoss, 1.0);
+    return w;
 }
 
 std::string ConductionNote(const Conduction& c) {

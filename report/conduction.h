@@ -36,6 +36,13 @@ Conduction ChooseConduction(const std::vector<double>& freq, const std::vector<d
 std::vector<double> WithoutConduction(const std::vector<double>& freq, const std::vector<double>& dk,
                                       const std::vector<double>& df, double sigma);
 
+/// Per-sample weights for fitting what is left: the share of each sample's
+/// loss that is not conduction. The engine measures each part of a sample
+/// relative to its own size; these weights make the loss that is left count
+/// relative to the whole measured loss, as the fit is judged.
+std::vector<double> LossShareWeights(const std::vector<double>& freq, const std::vector<double>& dk,
+                                     const std::vector<double>& df, double sigma);
+
 /// Adds sigma / (j w e0) to a one-port record as a real pole nine decades
 /// below `lowestHz`, listed first (the record lists poles by magnitude).
 void AddConduction(polerat_data& record, double sigma, double lowestHz);

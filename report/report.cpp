@@ -66,6 +66,8 @@ Fitted Fit(ModelerAccess& modeler, const FitOptions& options) {
     EngineSettings settings;
     settings.maxOrder = options.maxOrder;
     if (options.targetError > 0.0) settings.targetError = options.targetError;
+    if (out.conduction.sigma > 0.0)
+        settings.weights = LossShareWeights(freq, modeler.Dk(), modeler.Df(), out.conduction.sigma);
     const double lowest = freq.empty() ? 0.0 : *std::min_element(freq.begin(), freq.end());
     for (int lastOrder = -1;;) {
         polerat_data* record = nullptr;
