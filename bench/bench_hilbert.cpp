@@ -12,6 +12,7 @@
 #include "fitting/constants.h"
 #include "modeler/ModelerAccess.h"
 #include "modeler/hilbert_kernels.h"
+#include "tests/hilbert_plain.h"  // the direct loop, kept beside the tests it serves
 
 namespace {
 

@@ -5,7 +5,8 @@
 // For each sample frequency w the real part follows from the principal value
 //     Re eps(w) - eps_inf = -(1/pi) P int a(w') 2 w' / (w'^2 - w^2) dw',
 // integrated exactly segment by segment: 2w'/(w'^2 - w^2) = 1/(w' - w) + 1/(w' + w).
-// The double sum is the O(N^2) part; hilbert_kernels.cpp evaluates it.
+// The double sum is the O(N^2) part: hilbert_kernels.h states it as a direct
+// loop and gives the fast kernel that reproduces that loop's bits.
 #include <cstddef>
 #include <vector>
 

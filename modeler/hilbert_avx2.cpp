@@ -2,12 +2,13 @@
 // -mavx2 -mfma and called only where the processor reports both.
 #include <immintrin.h>
 
-#include "modeler/hilbert_lanes.h"
+#include "modeler/hilbert_sweep.h"
 
 namespace matmodel::detail {
 namespace {
 
-// The operations the lane kernels are written in (see hilbert_lanes.h).
+// The operations the sweep and the table logarithm are written in (see
+// hilbert_sweep.h and hilbert_log.h).
 // Fused multiply-add only where the logarithm asks for it.
 struct Avx2 {
     using D = __m256d;
@@ -43,7 +44,6 @@ struct Avx2 {
     static I Set64(std::uint64_t a) { return _mm256_set1_epi64x(static_cast<long long>(a)); }
     static I And64(I a, I b) { return _mm256_and_si256(a, b); }
     static I Or64(I a, I b) { return _mm256_or_si256(a, b); }
-    static I Sub64(I a, I b) { return _mm256_sub_epi64(a, b); }
     static I Shr52(I a) { return _mm256_srli_epi64(a, 52); }
     // Eight entries: the low 32-bit halves in one register, the high halves in
     // another. The index (x's bits shifted) is copied into both halves of its

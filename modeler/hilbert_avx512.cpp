@@ -4,12 +4,13 @@
 // processor and the operating system report all three.
 #include <immintrin.h>
 
-#include "modeler/hilbert_lanes.h"
+#include "modeler/hilbert_sweep.h"
 
 namespace matmodel::detail {
 namespace {
 
-// The operations the lane kernels are written in (see hilbert_lanes.h).
+// The operations the sweep and the table logarithm are written in (see
+// hilbert_sweep.h and hilbert_log.h).
 // Masks are the processor's mask registers. Fused multiply-add only where
 // the logarithm asks for it.
 struct Avx512 {
@@ -50,11 +51,8 @@ struct Avx512 {
     static D FromBits(I a) { return _mm512_castsi512_pd(a); }
     static I Set64(std::uint64_t a) { return _mm512_set1_epi64(static_cast<long long>(a)); }
     static I And64(I a, I b) { return _mm512_and_si512(a, b); }
-    static I Or64(I a, I b) { return _mm512_or_si512(a, b); }
-    static I Sub64(I a, I b) { return _mm512_sub_epi64(a, b); }
     // Here and below the zero-masking forms with a full mask: GCC 12 warns
     // about the undefined source operand inside the plain ones.
-    static I Shr52(I a) { return _mm512_maskz_srli_epi64(0xff, a, 52); }
     template <unsigned kBits>
     static I Shr(I a) { return _mm512_maskz_srli_epi64(0xff, a, kBits); }
     // For a normal positive x, the same binary exponent and mantissa in [1, 2)

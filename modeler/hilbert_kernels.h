@@ -2,14 +2,39 @@
 //
 // MaterialModeler::DoHilbertReconstruction is BuildLossSegments, HilbertFast
 // and CausalDk in that order. The pieces are public here so that tests and
-// benchmarks can run the direct evaluation (HilbertPlain) beside the fast one
-// and force each instruction set the fast one can use.
+// benchmarks can set the fast kernel beside the direct evaluation and force
+// each instruction set it can use.
 //
 //   matmodel::detail::LossSegments s;
 //   matmodel::detail::BuildLossSegments(freq, dk, df, n, 6.283185307179586, s);
 //   std::vector<double> r, dkCausal;
 //   matmodel::detail::HilbertFast(s, r);
 //   matmodel::detail::CausalDk(dk, r, dkCausal);
+//
+// The direct loop. r[k] is the principal value integral over the segments
+// (see hilbert.cpp), summed segment by segment, each segment's terms in this
+// order (lp = ln|w' + wk|, lm = ln|wk - w'| at the segment's ends):
+//
+//   sum = 0
+//   for i in 0 .. n-1:
+//       sum += (w[i+1] - w[i]) * (p[i] * 2)
+//       if w[i] + wk != 0: sum += -((lp(w[i+1]) - lp(w[i])) * (p[i] wk - q[i]))
+//       v = p[i] wk + q[i]
+//       if i + 1 != k:     sum += lm(w[i+1]) * v
+//       if i != k:         sum += -(lm(w[i]) * v)
+//   r[k] = -(sum * (1/pi))
+//
+// with std::log for every logarithm; tests/hilbert_plain.h holds it as code,
+// the tests' reference and the benchmarks' baseline.
+//
+// Why the fast kernel is exact. It gives the direct loop's bits: every sum has
+// the same terms from the same operands, added in the same order (the tiled
+// sweep, hilbert_sweep.h), and every logarithm has std::log's bits
+// (hilbert_log.h). What it assumes of the C library: that its log is within
+// 0.5 + 2^-9 units in the last place of the exact value (for arguments from
+// 8 up), as glibc's is; the vector logarithm of AVX2 and AVX-512 relies on it
+// to round as std::log does, and the tests check it. The scalar and SSE2
+// levels call std::log and assume nothing.
 #ifndef MATMODEL_MODELER_HILBERT_KERNELS_H
 #define MATMODEL_MODELER_HILBERT_KERNELS_H
 
@@ -41,42 +66,20 @@ MATMODEL_API SimdLevel BestSimdLevel();
 MATMODEL_API bool SimdLevelAvailable(SimdLevel level);
 MATMODEL_API const char* SimdLevelName(SimdLevel level);
 
-/// r[k], the integral -(1/pi) P int a(w') 2w'/(w'^2 - w^2) dw' at w = w[k], by
-/// the direct double loop: four logarithms per sample and segment. Replaces
-/// the content of `r` with s.Size() values.
-MATMODEL_API void HilbertPlain(const LossSegments& s, std::vector<double>& r);
-
-/// The same sums as HilbertPlain, each added term by term in the same order,
-/// but every logarithm computed once: the two at a segment's end are those at
-/// the next segment's start, and ln|w[k] -+ w[j]| serves both sample k at point
-/// j and sample j at point k. Several samples run side by side in vector lanes.
-/// kScalar calls std::log and reproduces HilbertPlain bit for bit. The vector
-/// levels use KernelLog, which returns std::log's bits wherever std::log is
-/// within 0.5 + 2^-9 units in the last place of the exact value (so they too
-/// reproduce HilbertPlain on such a library; glibc's is). Throws
-/// std::invalid_argument for a level that is not available.
+/// r[k], the integral -(1/pi) P int a(w') 2w'/(w'^2 - w^2) dw' at w = w[k]:
+/// the sums of the direct loop above, bit for bit, but with every logarithm
+/// computed once: the two at a segment's end are those at the next segment's
+/// start, and ln|w[k] -+ w[j]| serves both sample k at point j and sample j at
+/// point k. Several samples run side by side in vector lanes. Replaces the
+/// content of `r` with s.Size() values. Throws std::invalid_argument for a
+/// level that is not available.
 MATMODEL_API void HilbertFast(const LossSegments& s, std::vector<double>& r);
 MATMODEL_API void HilbertFast(const LossSegments& s, std::vector<double>& r, SimdLevel level);
 
-/// The natural logarithm HilbertFast uses at `level`, one value at a time in
-/// portable code, whatever this processor supports. std::log for kScalar and
-/// kSse2. For kAvx2 and kAvx512 it is computed with an error far below half a
-/// unit in the last place and rounded to nearest; within 2^-9 ulp of a
-/// rounding midpoint, and for x below 8, it is std::log(x). Hence log(+-0) =
-/// -inf, log(x < 0) = NaN, log(NaN) = NaN, log(inf) = inf.
-MATMODEL_API double KernelLogReference(double x, SimdLevel level);
-/// The same logarithm through the vector code of `level`; gives the bits of
-/// KernelLogReference. Throws std::invalid_argument for a level that is not
-/// available.
+/// The natural logarithm HilbertFast uses at `level`, through its vector code:
+/// std::log's bits (see above). Throws std::invalid_argument for a level that
+/// is not available.
 MATMODEL_API void KernelLog(const double* x, std::size_t n, double* y, SimdLevel level);
-
-/// HilbertPlain with KernelLogReference(level) in place of std::log: what
-/// HilbertFast at `level` reproduces bit for bit. (Where a tile's arguments
-/// let the kernel round more logarithms itself than the one-value form does,
-/// it returns the correctly rounded value, std::log's on a library within
-/// 0.5 + 2^-9 ulp, as glibc's is.)
-MATMODEL_API void HilbertPlainKernelLog(const LossSegments& s, std::vector<double>& r,
-                                        SimdLevel level);
 
 /// dkCausal[i] = eps_inf + r[i], eps_inf being the mean of dk[i] - r[i].
 MATMODEL_API void CausalDk(const double* dk, const std::vector<double>& r,

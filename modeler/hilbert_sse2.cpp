@@ -3,12 +3,12 @@
 // as it must, so the logarithms are std::log's, called lane by lane.
 #include <emmintrin.h>
 
-#include "modeler/hilbert_lanes.h"
+#include "modeler/hilbert_sweep.h"
 
 namespace matmodel::detail {
 namespace {
 
-// The operations the lane kernels are written in (see hilbert_lanes.h).
+// The operations the sweep is written in (see hilbert_sweep.h).
 // Masks are all-ones or all-zero lanes.
 struct Sse2 {
     using D = __m128d;
