@@ -20,8 +20,8 @@ constexpr std::size_t kLowestSamples = 5;
 // loss, sigma is lowered: the rest must stay a loss.
 constexpr double kKeptLoss = 1e-6;
 // The conduction pole's distance below the lowest sample: its term then
-// differs from sigma / (j w e0) by a part in 1e9 across the band.
-constexpr double kPoleBelowBand = 1e-9;
+// differs from sigma / (j w e0) by a part in 1e15 across the band.
+constexpr double kPoleBelowBand = 1e-15;
 
 double Loss(double dk, double df) { return dk * df; }
 

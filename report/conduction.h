@@ -21,8 +21,9 @@ struct Conduction {
     double sigma = 0.0;     ///< S/m taken out; 0 for none
     bool given = false;     ///< the caller gave it, rather than the lowest samples
     double wanted = 0.0;    ///< S/m asked for or estimated, before any lowering
-    /// Lowered from `wanted` so that no sample's loss turns negative.
-    bool Lowered() const { return sigma < wanted; }
+    /// Lowered from `wanted` (by more than a part in a thousand) so that no
+    /// sample's loss turns negative.
+    bool Lowered() const { return sigma < wanted * (1.0 - 1e-3); }
 };
 
 /// The conductivity to take out of samples (frequency in Hz, Dk, Df): `given`
@@ -43,7 +44,7 @@ std::vector<double> WithoutConduction(const std::vector<double>& freq, const std
 std::vector<double> LossShareWeights(const std::vector<double>& freq, const std::vector<double>& dk,
                                      const std::vector<double>& df, double sigma);
 
-/// Adds sigma / (j w e0) to a one-port record as a real pole nine decades
+/// Adds sigma / (j w e0) to a one-port record as a real pole fifteen decades
 /// below `lowestHz`, listed first (the record lists poles by magnitude).
 void AddConduction(polerat_data& record, double sigma, double lowestHz);
 
