@@ -49,6 +49,7 @@ constexpr double kJumpFraction = 0.6;
 // A residual whose lag-one autocorrelation lies this many standard deviations
 // above white noise's still holds a feature of the data that poles may follow.
 constexpr double kStructure = 4.0;
+constexpr int kStructureSamples = 1000;
 // A pole that lowers the error by less than this fraction buys nothing; after
 // this many such orders in a row the search gives up even on a structured
 // residual (the data have a shape no model of this kind follows).
@@ -228,6 +229,9 @@ private:
     OrderResult TryOrder(const PoleSet& poles) {
         OrderResult res = Search(m_sub, m_opt, poles);
         m_summary.iterations += res.iterations;
+        // A jump that fell short is retried one step at a time; no need to
+        // give its poles a second chance first.
+        if (Overshot(res)) return res;
         if (m_haveKept && !Meaningful(res)) {
             const int added = StateCount(poles) - StateCount(m_kept.model.poles);
             if (added > 0) Consider(res, Grow(m_sub, m_kept.model, added));
@@ -294,7 +298,7 @@ private:
             return true;
         }
         const int added = std::max(1, StateCount(res.model.poles) - StateCount(m_kept.model.poles));
-        const bool structured = ResidualStructure(m_sub, res.model) > kStructure;
+        const bool structured = Structure(res.model) > kStructure;
         const bool gained = res.error <= std::pow(1.0 - kNegligibleGain, added) * m_kept.error;
         if (structured && gained) {
             // Each pole fixes only its own part of a wide band, so the overall
@@ -314,6 +318,15 @@ private:
             return false;
         }
         return true;
+    }
+
+    // The residual's structure over every sample when they are few enough to
+    // resolve what the subset may miss between its samples; over the subset
+    // for large tables, where noise would show a structure far below the
+    // scale the poles are placed at.
+    double Structure(const Model& model) const {
+        if (m_full.n > kStructureSamples) return ResidualStructure(m_sub, model);
+        return ResidualStructure(m_full, SolveResidues(m_full, model.poles, m_opt));
     }
 
     void Keep(OrderResult res) {
@@ -359,13 +372,20 @@ private:
         kPlateau,     // no more than a negligible loss
     };
 
+    static int Dropped(const OrderResult& lower, const OrderResult& higher) {
+        return std::max(1, StateCount(higher.model.poles) - StateCount(lower.model.poles));
+    }
+
     bool Meets(const OrderResult& lower, const OrderResult& higher, Goal goal) const {
         switch (goal) {
             case Goal::kTarget: return lower.error <= m_opt.targetError;
+            // The poles dropped would not have been worth adding: they buy
+            // less than the stall ratio (or a negligible gain) each.
             case Goal::kNoiseFloor:
-                return higher.error >= (1.0 - m_opt.stallRatio) * lower.error &&
-                       ResidualStructure(m_sub, lower.model) <= kStructure;
-            case Goal::kPlateau: return higher.error >= (1.0 - kNegligibleGain) * lower.error;
+                return higher.error >= std::pow(1.0 - m_opt.stallRatio, Dropped(lower, higher)) * lower.error &&
+                       Structure(lower.model) <= kStructure;
+            case Goal::kPlateau:
+                return higher.error >= std::pow(1.0 - kNegligibleGain, Dropped(lower, higher)) * lower.error;
         }
         return false;
     }
