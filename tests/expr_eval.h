@@ -25,7 +25,7 @@ public:
     double operator()(double value) {
         m_value = value;
         m_pos = 0;
-        const double result = Sum();
+        const double result = Binary(0);
         if (Peek() != '\0') Fail("unexpected text");
         return result;
     }
@@ -45,19 +45,16 @@ private:
         return true;
     }
 
-    double Sum() {
-        for (double x = Product();;) {
-            if (Accept('+')) x += Product();
-            else if (Accept('-')) x -= Product();
-            else return x;
+    // Level 0 adds and subtracts terms of level 1, which multiplies and divides.
+    double Binary(int level) {
+        const char* ops = level == 0 ? "+-" : "*/";
+        double x = level == 0 ? Binary(1) : Unary();
+        for (char op = Peek(); op != '\0' && (op == ops[0] || op == ops[1]); op = Peek()) {
+            ++m_pos;
+            const double y = level == 0 ? Binary(1) : Unary();
+            x = op == '+' ? x + y : op == '-' ? x - y : op == '*' ? x * y : x / y;
         }
-    }
-    double Product() {
-        for (double x = Unary();;) {
-            if (Accept('*')) x *= Unary();
-            else if (Accept('/')) x /= Unary();
-            else return x;
-        }
+        return x;
     }
     double Unary() { return Accept('-') ? -Unary() : Power(); }
     double Power() {
@@ -66,7 +63,7 @@ private:
     }
     double Primary() {
         if (Accept('(')) {
-            const double x = Sum();
+            const double x = Binary(0);
             if (!Accept(')')) Fail("missing ')'");
             return x;
         }

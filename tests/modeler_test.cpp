@@ -18,7 +18,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "probe.h"
 #include "records.h"
 
 namespace {
@@ -34,23 +33,17 @@ const std::string kDkMsg = "Relative permittivity (Dk) values must not be less t
 const std::string kDfMsg = "Loss tangent (Df) values must be non-negative.";
 const std::string kShortRow = "<out_of_range>";
 
-void ExpectSameState(const Probe& a, const Probe& b) {
-    EXPECT_EQ(std::tie(a.Freq(), a.Dk(), a.Df(), a.DkCausal(), a.DfCausal()),
-              std::tie(b.Freq(), b.Dk(), b.Df(), b.DkCausal(), b.DfCausal()));
-    EXPECT_EQ(a.DoesHilbert(), b.DoesHilbert());
-    ASSERT_EQ(a.Record() == nullptr, b.Record() == nullptr);
-    if (a.Record() == nullptr) return;
-    EXPECT_NE(a.Record(), b.Record()) << "a record must not be shared";
-    const polerat_data &x = *a.Record(), &y = *b.Record();
-    EXPECT_EQ(std::tie(x.pole_re, x.pole_im, x.b, x.c, x.d),
-              std::tie(y.pole_re, y.pole_im, y.b, y.c, y.d));
+// Everything a modeler holds, its record's lists included.
+auto State(const Probe& p) {
+    const polerat_data r = p.Record() != nullptr ? *p.Record() : polerat_data{};
+    return std::make_tuple(p.Freq(), p.Dk(), p.Df(), p.DkCausal(), p.DfCausal(), p.DoesHilbert(),
+                           p.Record() != nullptr, r.pole_re, r.pole_im, r.b, r.c, r.d);
 }
 
 TEST(ModelerObject, StartsEmptyAndCopiesAreEqualAndIndependent) {
     const Probe empty;
     EXPECT_TRUE(empty.Freq().empty() && empty.Dk().empty() && empty.Df().empty());
-    EXPECT_TRUE(empty.DkCausal().empty() && empty.DfCausal().empty());
-    EXPECT_TRUE(empty.DoesHilbert());
+    EXPECT_TRUE(empty.DkCausal().empty() && empty.DfCausal().empty() && empty.DoesHilbert());
     EXPECT_EQ(empty.Record(), nullptr);
 
     auto* source = new Probe();
@@ -63,19 +56,17 @@ TEST(ModelerObject, StartsEmptyAndCopiesAreEqualAndIndependent) {
     assigned = *source;
     Probe& alias = assigned;
     assigned = alias;
-    ExpectSameState(copy, *source);
-    ExpectSameState(assigned, *source);
+    EXPECT_EQ(State(copy), State(*source));
+    EXPECT_EQ(State(assigned), State(*source));
+    EXPECT_TRUE(copy.Record() != source->Record() && assigned.Record() != source->Record());
     delete source;
-    ExpectSameState(copy, assigned);  // survives its source
+    EXPECT_EQ(State(copy), State(assigned));  // survives its source
     copy = empty;  // releases the record, turns the reconstruction back on
-    ExpectSameState(copy, empty);
-}
-
-TEST(ModelerObject, ConstantsHaveTheirExactValues) {
-    EXPECT_EQ(Probe::TwoPi, 6.283185307179586);
-    EXPECT_EQ(Probe::Pi, 3.141592653589793);
-    EXPECT_EQ(Probe::E0, 8.854187817e-12);
-    // The 16-digit literal: two ulps above the double nearest pi/2.
+    EXPECT_EQ(State(copy), State(empty));
+    EXPECT_EQ(copy.Record(), nullptr);
+    // The constants; HalfPi is the 16-digit literal, two ulps above the double nearest pi/2.
+    EXPECT_EQ(std::make_tuple(Probe::TwoPi, Probe::Pi, Probe::E0),
+              std::make_tuple(6.283185307179586, 3.141592653589793, 8.854187817e-12));
     EXPECT_EQ(Probe::HalfPi, std::nextafter(std::nextafter(1.5707963267948966, 2.0), 2.0));
 }
 
@@ -134,7 +125,8 @@ TEST(ReadInputFile, TakesNumbersThreeAtATimeAsTheCConversionDoes) {
     }
     std::remove(path.c_str());
     for (const char* missing : {"/nonexistent/dir/material.txt", static_cast<const char*>(nullptr)})
-        ExpectLoad([&](Probe& p) { p.ReadInputFile(missing); }, {{}, "Can't open input file for reading."});
+        ExpectLoad([&](Probe& p) { p.ReadInputFile(missing); },
+                   {{}, "Can't open input file for reading."});
 }
 
 TEST(SetInputData, ValidatesFrequencyThenDkThenLossAndFloorsIt) {
@@ -149,13 +141,16 @@ TEST(SetInputData, ValidatesFrequencyThenDkThenLossAndFloorsIt) {
         {false, {{-1, 0.5, -1}, {1, 2, 0}, {2, 2, 0}}, {{}, kFreqMsg}},
         {false, {{1, 0.999, -1}, {1, 2, 0}, {2, 2, 0}}, {{}, kDkMsg}},
         {false, {{1, 2, -1e-9}, {1, 2, 0}, {2, 2, 0}}, {{}, kDfMsg}},
-        {false, {{1e9, 4, 0.01}, {2e9, 4, 0.01}, {3e9, 4, -0.01}}, {{1e9, 4, 0.01, 2e9, 4, 0.01}, kDfMsg}},
+        {false, {{1e9, 4, 0.01}, {2e9, 4, 0.01}, {3e9, 4, -0.01}},
+         {{1e9, 4, 0.01, 2e9, 4, 0.01}, kDfMsg}},
         {false, {{1e9, 4, 0.01}, {2e9, 4}, {3e9, 4, 0.01}}, {{1e9, 4, 0.01}, kShortRow}},
         // A NaN compares with nothing, so it passes every test and the floor.
-        {false, {{kNaN, kNaN, kNaN}, {1, 2, 0.5}, {2, 2, 0.5}}, {{kNaN, kNaN, kNaN, 1, 2, 0.5, 2, 2, 0.5}, ""}},
+        {false, {{kNaN, kNaN, kNaN}, {1, 2, 0.5}, {2, 2, 0.5}},
+         {{kNaN, kNaN, kNaN, 1, 2, 0.5, 2, 2, 0.5}, ""}},
         {true, {}, {}},
         {true, {{1e9, 4, 0.01}, {0, 2, 1}, {1e12, 2, 0}, {1e9, 4, -0.1}},
-         {{1e9, 4, 0.04493775893998955, 0, 2, 8987551787997912.0, 1e12, 2, 8.987551787997911e-14}, kDfMsg}},
+         {{1e9, 4, 0.04493775893998955, 0, 2, 8987551787997912.0, 1e12, 2, 8.987551787997911e-14},
+          kDfMsg}},
         {true, {{-1e9, 4, 0.1}}, {{}, kFreqMsg}},
         {true, {{1e9, 0.5, 0.1}}, {{}, kDkMsg}},
         {true, {{1e9, 4}}, {{}, kShortRow}},
@@ -228,20 +223,33 @@ TEST(SinglePointInput, MatchesTheMeasuredPointAndTheTargetsAtBothEnds) {
     }
 }
 
+// n samples of `model` spread on a log scale over [lo, hi] hertz, with `extraDf`
+// added to every loss tangent.
+DataTable Samples(const PlantedModel& model, double lo, double hi, int n, double extraDf = 0.0) {
+    DataTable t;
+    for (int i = 0; i < n; ++i) {
+        const double f = lo * std::pow(hi / lo, static_cast<double>(i) / (n - 1));
+        const Complex eps = model.Eps(f);
+        t.push_back({f, eps.real(), -eps.imag() / eps.real() + extraDf});
+    }
+    return t;
+}
+
+// A two-relaxation material with a small constant loss.
+DataTable Material(int n, double lo, double hi) {
+    const double w1 = Probe::TwoPi * 1e6, w2 = Probe::TwoPi * 5e9;
+    return Samples({3.0, {-w1, -w2}, {0.8 * w1, 0.4 * w2}}, lo, hi, n, 2e-3);
+}
+
 TEST(FitData, RecoversAPlantedDebyeModel) {
     // eps = 3 + 1 / (1 + j f / 10 MHz) + 0.05 / (1 + j f / 10 GHz). A single
     // point with no sample (its highest frequency is below 1 Hz) switches the
     // reconstruction off, so the samples reach the engine as they are.
     const double w1 = Probe::TwoPi * 1e7, w2 = Probe::TwoPi * 1e10;
     const PlantedModel planted{3.0, {-w1, -w2}, {w1, 0.05 * w2}};
-    DataTable table;
-    for (double e = 5.0; e < 11.05; e += 0.15) {
-        const Complex eps = planted.Eps(std::pow(10.0, e));
-        table.push_back({std::pow(10.0, e), eps.real(), -eps.imag() / eps.real()});
-    }
     Probe p;
     p.SetInputData(4.0, 0.02, 1e9, 0.5, 0.0, 0.0);
-    p.SetInputData(table);
+    p.SetInputData(Samples(planted, 1e5, 1e11, 41));
     p.FitData();
     EXPECT_TRUE(p.DkCausal().empty());
     std::vector<Complex> poles, residues;
@@ -267,44 +275,6 @@ TEST(FitData, RecoversAPlantedDebyeModel) {
     EXPECT_EQ(again, expected);
 }
 
-TEST(FitData, FitsTheReconstructedDkWithTheMeasuredDf) {
-    // A constant Dk beside a loss peak breaks Kramers-Kronig: the reconstructed
-    // Dk differs from the measured one, and it is what the model follows.
-    DataTable table;
-    for (double e = 6.0; e < 10.05; e += 0.1) {
-        const double x = std::pow(10.0, e - 8.0);
-        table.push_back({std::pow(10.0, e), 4.0, 0.002 + 0.1 * x / (1.0 + x * x)});
-    }
-    Probe p;
-    p.SetInputData(table);
-    p.FitData();
-    EXPECT_EQ(p.DfCausal(), p.Df());
-    DataTable fitted;
-    p.GetFittedData(fitted);
-    ASSERT_EQ(fitted.size(), table.size());
-    double moved = 0.0;
-    for (std::size_t i = 0; i < fitted.size(); ++i) {
-        moved = std::max(moved, std::fabs(p.DkCausal()[i] / p.Dk()[i] - 1.0));
-        EXPECT_NEAR(fitted[i][1], p.DkCausal()[i], 3e-3 * p.DkCausal()[i]) << table[i][0];
-        EXPECT_NEAR(fitted[i][2], p.Df()[i], 1e-2 * p.Df()[i]) << table[i][0];
-    }
-    EXPECT_GT(moved, 0.05) << "the reconstruction should have moved Dk";
-}
-
-// A two-relaxation material with a small constant loss, n samples spread on a
-// log scale over [lo, hi] hertz.
-DataTable Material(int n, double lo, double hi) {
-    const double w1 = Probe::TwoPi * 1e6, w2 = Probe::TwoPi * 5e9;
-    const PlantedModel truth{3.0, {-w1, -w2}, {0.8 * w1, 0.4 * w2}};
-    DataTable t;
-    for (int i = 0; i < n; ++i) {
-        const double f = lo * std::pow(hi / lo, static_cast<double>(i) / (n - 1));
-        const Complex eps = truth.Eps(f);
-        t.push_back({f, eps.real(), -eps.imag() / eps.real() + 2e-3});
-    }
-    return t;
-}
-
 TEST(FitData, HostileButPlausibleDataGiveStablePassiveMaterialsCloseToThem) {
     DataTable floored = Material(40, 1e6, 1e10), atZero = Material(30, 1e6, 1e10);
     for (auto& row : floored) row[2] = 0.0;  // stored as 1e-5
@@ -321,16 +291,16 @@ TEST(FitData, HostileButPlausibleDataGiveStablePassiveMaterialsCloseToThem) {
         Probe p;
         p.SetInputData(table);
         p.FitData();
+        // Real poles in the left half plane with non-negative residues: stable,
+        // with -Im eps >= 0 at every frequency, and Dk falling from d + sum r / -p
+        // at 0 Hz to d, which a material keeps above 1.
         std::vector<Complex> poles, residues;
         p.GetPolesAndResidues(poles, residues);
-        for (const Complex& pole : poles) EXPECT_TRUE(pole.real() < 0.0 && pole.imag() == 0.0) << pole;
-        // Passive (no negative loss) and a material (Dk above 1) from 0 Hz to 1e15 Hz.
-        const PlantedModel model{p.GetResidueAtInfinity(), poles, residues};
-        for (int step = -1; step <= 360; ++step) {
-            const double f = step < 0 ? 0.0 : std::pow(10.0, -3.0 + step / 20.0);
-            ASSERT_LE(model.Eps(f).imag(), 0.0) << "negative loss at " << f << " Hz";
-            ASSERT_GT(model.Eps(f).real(), 0.99) << "Dk at " << f << " Hz";
+        for (std::size_t k = 0; k < poles.size(); ++k) {
+            EXPECT_TRUE(poles[k].real() < 0.0 && poles[k].imag() == 0.0) << poles[k];
+            EXPECT_TRUE(residues[k].real() >= 0.0 && residues[k].imag() == 0.0) << residues[k];
         }
+        EXPECT_GT(p.GetResidueAtInfinity(), 0.99);
         DataTable fitted;
         p.GetFittedData(fitted);
         for (std::size_t i = 0; i < fitted.size(); ++i) {
@@ -340,11 +310,14 @@ TEST(FitData, HostileButPlausibleDataGiveStablePassiveMaterialsCloseToThem) {
     }
 }
 
+// The engine is handed eps = Dk' (1 - j Df), Dk' reconstructed: a ferrite's Dk'
+// goes far below zero, and a repeated frequency makes it not a number.
 TEST(FitData, EngineRefusalsReachTheCallerAsRuntimeErrorsWithTheirText) {
-    DataTable ferrite;  // its reconstructed Dk goes far below zero
+    DataTable ferrite;
     for (double e = 2.954; e < 9.0; e += 0.1) {
         const double f = std::pow(10.0, e), dk = 2e5 / (1.0 + f / 1e6) + 12.0;
-        ferrite.push_back({f, dk, std::min(100.0, 1.2 / (Probe::TwoPi * f * Probe::E0 * dk) + 0.05)});
+        const double df = 1.2 / (Probe::TwoPi * f * Probe::E0 * dk) + 0.05;  // 1.2 S/m
+        ferrite.push_back({f, dk, std::min(100.0, df)});
     }
     const DataTable twice{{1e9, 4.0, 0.01}, {2e9, 3.9, 0.01}, {2e9, 3.9, 0.01}, {5e9, 3.8, 0.012}};
     for (const DataTable& table : {DataTable{}, twice, ferrite}) {
