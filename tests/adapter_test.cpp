@@ -148,11 +148,8 @@ TEST(HostAdapter, FewerThanThreeSamplesOrShortListsAreRefusedSilently) {
 }
 
 TEST(HostStandIn, NarrowsWideTextWithoutTheLocale) {
-    // What the failure messages carry is checked above, through a manager's copies.
+    // Outside ASCII a wide character has no locale-free narrow form.
     EXPECT_EQ(KString(L"Freq \x7f\x80\u00b5"), KString("Freq \x7f??"));
-    EXPECT_EQ(KString(static_cast<const wchar_t*>(nullptr)), KString(""));
-    EXPECT_EQ(KString(static_cast<const char*>(nullptr)), KString(""));
-    EXPECT_EQ(std::string(KString("\xc2\xb5m").OEM()), "\xc2\xb5m");  // narrow bytes pass untouched
     EXPECT_EQ(KString(val::kIntrinsicFreq), KString("Freq"));
 }
 
