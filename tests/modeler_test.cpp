@@ -110,8 +110,8 @@ TEST(ReadInputFile, TakesNumbersThreeAtATimeAsTheCConversionDoes) {
         // whatever the spelling of its mantissa and exponent.
         {"0." + z400 + "1e50 1" + z400 + "e-50 1E-400 0." + z300 + "1e620 9" + z400 + " 0x1P-1100",
          {{0, kInf, 1e-5, kInf, kInf, 1e-5}, ""}},
-        {"0." + z400 + "1 1" + z400 + ".5 0x0." + z399 + "1p200 1e+400 2 0X1P2000",
-         {{0, kInf, 1e-5, kInf, 2, kInf}, ""}},
+        {"0." + z400 + "1 1" + z400 + ".5 0x0." + z399 + "1p200 1e+400 2 0x1p-1100",
+         {{0, kInf, 1e-5, kInf, 2, 1e-5}, ""}},
         // A failure keeps the samples before it.
         {"1e9 4.2 0.015 2e9 0.5 0.01 3e9 4 0.01", {{1e9, 4.2, 0.015}, kDkMsg}},
         {"-1 2 3", {{}, kFreqMsg}},
