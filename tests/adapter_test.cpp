@@ -147,10 +147,11 @@ TEST(HostAdapter, FewerThanThreeSamplesOrShortListsAreRefusedSilently) {
     }
 }
 
-TEST(HostStandIn, NarrowsWideTextWithoutTheLocale) {
+TEST(HostStandIn, NarrowsWideTextWithoutTheLocaleAndTakesEveryArgument) {
     // Outside ASCII a wide character has no locale-free narrow form.
     EXPECT_EQ(KString(L"Freq \x7f\x80\u00b5"), KString("Freq \x7f??"));
     EXPECT_EQ(KString(val::kIntrinsicFreq), KString("Freq"));
+    EXPECT_TRUE(ArgumentManager().AddArg("argument", 0));  // as the host's does
 }
 
 }  // namespace
