@@ -1,9 +1,10 @@
-// The host stand-in's services, and the adapter's shape as the host sees it.
-// (What the adapter does with a request is in adapter_fit_test.cpp.)
+// The host adapter: what the host gets back from each request, how a failure
+// reaches its message manager, and the host stand-in's own services.
+#include <array>
 #include <complex>
+#include <limits>
 #include <string>
-#include <type_traits>
-#include <utility>
+#include <tuple>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -11,127 +12,146 @@
 
 #include "adapter/FreqDependentMatModeler.h"
 #include "adapter/orvelcore.h"
+#include "modeler/MaterialModeler.h"
 
 namespace {
 
 using ::testing::ElementsAre;
+using Complex = std::complex<double>;
+using List = std::vector<double>;
 
-std::string Text(const KString& s) { return s.OEM(); }
+// Keeps a copy of every message: the adapter destroys its own after the call.
+struct RecordingManager : IMessageManager {
+    void AddMessage(KestrelMessage& message) override { messages.push_back(message); }
+    std::vector<KestrelMessage> messages;
+};
 
-TEST(HostString, KeepsNarrowTextAndNarrowsWideTextWithoutTheLocale) {
-    EXPECT_EQ(Text(KString("State space fitter failed!")), "State space fitter failed!");
-    EXPECT_EQ(Text(KString(L"Freq")), "Freq");
+// The four requests (fitted data, expressions, poles and residues with the
+// third list as loss tangents, then as conductivities), each into outputs that
+// held something, so that a reset or a replacement shows.
+struct Requests {
+    std::array<bool, 4> ok{};
+    List f{9.0, 9.0, 9.0, 9.0, 9.0}, dk{8.0}, df{7.0, 7.0};
+    KString dkExpr{"old Dk"}, dfExpr{"old Df"};
+    std::array<std::vector<Complex>, 2> poles{{{{1.0, 1.0}}, {{1.0, 1.0}}}};
+    std::array<std::vector<Complex>, 2> residues{{{{2.0, 2.0}, {3.0, 3.0}}, {{2.0, 2.0}}}};
+    std::array<double, 2> atInfinity{42.0, 42.0};
+
+    Requests(IMessageManager* manager, const List& freq, const List& dkIn, const List& loss) {
+        const CFreqDependentMatModeler adapter(manager);
+        const IMatFreqDependentFittingAlgorithm& host = adapter;
+        ok[0] = host.GetMultiPoleDebyeFittedData(freq, dkIn, loss, f, dk, df);
+        ok[1] = host.GetMultiPoleDebyeFittedExpr(freq, dkIn, loss, dkExpr, dfExpr);
+        for (int t = 0; t < 2; ++t)
+            ok[2 + t] = adapter.GetMultiPoleDebyeFittedPolesResidues(
+                freq, dkIn, loss, poles[t], residues[t], atInfinity[t], t == 0);
+    }
+    auto Outputs() const {
+        return std::tie(f, dk, df, dkExpr, dfExpr, poles, residues, atInfinity);
+    }
+};
+
+MaterialModeler FitDirectly(const List& f, const List& dk, const List& loss, bool lossIsTangent) {
+    DataTable table;
+    for (std::size_t i = 0; i < f.size(); ++i) table.push_back({f[i], dk[i], loss[i]});
+    MaterialModeler m;
+    lossIsTangent ? m.SetInputData(table) : m.SetInputDataUsingConductivity(table);
+    m.FitData();
+    return m;
+}
+
+TEST(HostAdapter, RequestsGiveWhatTheModelerGivesInTheHostsTypes) {
+    // Three samples, the fewest a request takes; the values past them, which
+    // the modeler would refuse, are ignored.
+    const List f{1e9, 3e9, 10e9}, dk{3.72, 3.68, 3.65, 0.5}, loss{0.0085, 0.009, 0.0095, -1.0};
+    RecordingManager manager;
+    const Requests got(&manager, f, dk, loss);
+    EXPECT_THAT(got.ok, ElementsAre(true, true, true, true));
+    EXPECT_TRUE(manager.messages.empty());
+
+    const MaterialModeler direct = FitDirectly(f, dk, loss, true);
+    DataTable rows;
+    direct.GetFittedData(rows);
+    EXPECT_EQ(got.f.size() + got.dk.size() + got.df.size(), 9u) << "replaced, not appended to";
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        EXPECT_EQ(rows[i], (List{got.f.at(i), got.dk.at(i), got.df.at(i)}));
+    std::string dfText, dkText;
+    direct.CreateExpressions(dfText, dkText, "Freq");
+    EXPECT_EQ(got.dkExpr, KString(dkText.c_str()));  // the Dk text first, unlike the modeler
+    EXPECT_EQ(got.dfExpr, KString(dfText.c_str()));
+    for (int t = 0; t < 2; ++t) {
+        const MaterialModeler m = t == 0 ? direct : FitDirectly(f, dk, loss, false);
+        std::vector<Complex> poles, residues;
+        m.GetPolesAndResidues(poles, residues);
+        EXPECT_EQ(std::tie(got.poles[t], got.residues[t], got.atInfinity[t]),
+                  std::make_tuple(poles, residues, m.GetResidueAtInfinity()));
+    }
+    // The inputs are copied before an output is written: an output may be an input.
+    List sf = f, sdk = dk, sdf = loss;
+    const IMatFreqDependentFittingAlgorithm& host = CFreqDependentMatModeler();
+    ASSERT_TRUE(host.GetMultiPoleDebyeFittedData(sf, sdk, sdf, sf, sdk, sdf));
+    EXPECT_EQ(std::tie(sf, sdk, sdf), std::tie(got.f, got.dk, got.df));
+}
+
+std::string FailureOf(const List& dk, bool lossIsTangent) {
+    try {
+        FitDirectly({1e9, 2e9, 5e9, 10e9}, dk, {0.0085, 0.0088, 0.0092, 0.0095}, lossIsTangent);
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "<no failure>";
+}
+
+TEST(HostAdapter, AFailureBecomesOneHostMessageAndFalseWithTheOutputsReset) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    // Refused by validation, and by the fitting engine (a NaN passes validation).
+    for (const List& dk : {List{3.72, 0.99, 3.67, 3.65}, List{3.72, nan, 3.67, 3.65}}) {
+        const std::string tangent = FailureOf(dk, true), conductivity = FailureOf(dk, false);
+        RecordingManager manager;
+        for (IMessageManager* sink : {&manager, static_cast<RecordingManager*>(nullptr)}) {
+            const Requests got(sink, {1e9, 2e9, 5e9, 10e9}, dk, {0.0085, 0.0088, 0.0092, 0.0095});
+            EXPECT_THAT(got.ok, ElementsAre(false, false, false, false));
+            const std::vector<Complex> none;
+            EXPECT_EQ(got.Outputs(),
+                      std::make_tuple(List{}, List{}, List{}, KString(""), KString(""),
+                                      std::array{none, none}, std::array{none, none},
+                                      std::array{42.0, 42.0}));
+        }
+        ASSERT_EQ(manager.messages.size(), 4u) << "one per request, none without a manager";
+        for (std::size_t i = 0; i < 4; ++i) {
+            const KestrelMessage& m = manager.messages[i];
+            EXPECT_EQ(static_cast<int>(m.Severity()), 1);
+            EXPECT_THAT(m.Codes(), ElementsAre(0, 24464, -1, 6));
+            EXPECT_THAT(m.Texts(), ElementsAre(MessageManagerStrings::kNullStr,
+                                               MessageManagerStrings::kNullStr));
+            EXPECT_FALSE(m.Flag());
+            EXPECT_THAT(m.Args(), ElementsAre(KString((i < 3 ? tangent : conductivity).c_str())));
+            EXPECT_THAT(m.ArgKinds(), ElementsAre(0));
+        }
+    }
+}
+
+TEST(HostAdapter, FewerThanThreeSamplesOrShortListsAreRefusedSilently) {
+    const List f{1e9, 2e9, 5e9, 10e9}, dk{3.72, 3.70, 3.67, 3.65};
+    const List df{0.0085, 0.0088, 0.0092, 0.0095};
+    const Requests untouched(nullptr, {}, {}, {});  // outputs as they were preset
+    for (const auto& [freq, dkIn, loss] : std::vector<std::array<List, 3>>{
+             {List{}, List{}, List{}}, {List{1e9}, List{3.7}, List{0.01}},
+             {List{1e9, 2e9}, List{3.7, 3.6}, List{0.01, 0.01}}, {f, List{3.72, 3.70, 3.67}, df},
+             {f, dk, List{0.0085}}}) {
+        RecordingManager manager;
+        const Requests got(&manager, freq, dkIn, loss);
+        EXPECT_THAT(got.ok, ElementsAre(false, false, false, false));
+        EXPECT_TRUE(manager.messages.empty());
+        EXPECT_EQ(got.Outputs(), untouched.Outputs());
+    }
+}
+
+TEST(HostStandIn, NarrowsWideTextWithoutTheLocaleAndTakesEveryArgument) {
     // Outside ASCII a wide character has no locale-free narrow form.
-    EXPECT_EQ(Text(KString(L"\u00b5m \u03b5r")), "?m ?r");
-    // Narrow bytes pass untouched, whatever they encode.
-    EXPECT_EQ(Text(KString("\xc2\xb5m")), "\xc2\xb5m");
-    EXPECT_EQ(Text(KString(static_cast<const char*>(nullptr))), "");
-    EXPECT_EQ(Text(KString(static_cast<const wchar_t*>(nullptr))), "");
-    EXPECT_TRUE(KString(L"").IsEmpty());
+    EXPECT_EQ(KString(L"Freq \x7f\x80\u00b5"), KString("Freq \x7f??"));
+    EXPECT_EQ(KString(val::kIntrinsicFreq), KString("Freq"));
+    EXPECT_TRUE(ArgumentManager().AddArg("argument", 0));  // as the host's does
 }
-
-TEST(HostString, AssignmentReplacesTheText) {
-    KString s("a long first text");
-    s = "two";
-    EXPECT_EQ(Text(s), "two");
-    const KString other(L"three");
-    s = other;
-    EXPECT_EQ(Text(s), "three");
-    EXPECT_EQ(s, other);
-    s = KString(L"");
-    EXPECT_TRUE(s.IsEmpty());
-}
-
-TEST(HostString, NarrowCopyConvertsToAStdStringUpToTheNull) {
-    const KString_const<char> copy = KString("Dk").OEM();
-    const std::string text = copy;
-    EXPECT_EQ(text, "Dk");
-    EXPECT_STREQ(copy.c_str(), "Dk");
-}
-
-TEST(HostConstants, NullStringIsEmptyAndTheFrequencyIsFreq) {
-    EXPECT_TRUE(MessageManagerStrings::kNullStr.IsEmpty());
-    static_assert(std::is_same_v<decltype(val::kIntrinsicFreq), const wchar_t* const>);
-    EXPECT_STREQ(val::kIntrinsicFreq, L"Freq");
-}
-
-TEST(HostMessage, KeepsWhatItWasBuiltWithAndItsArgumentsThroughCopies) {
-    KestrelMessage message(static_cast<MessageSeverity>(1), 0, 24464, -1, 6, KString("a"),
-                           KString(L"b"), true);
-    ArgumentManager& args = message;  // the virtual base
-    EXPECT_TRUE(args.AddArg(KString("first"), 0));
-    EXPECT_TRUE(args.AddArg(KString("second"), 3));
-
-    const KestrelMessage kept = message;  // what a manager would store
-    EXPECT_EQ(static_cast<int>(kept.Severity()), 1);
-    EXPECT_THAT(kept.Codes(), ElementsAre(0, 24464, -1, 6));
-    EXPECT_EQ(Text(kept.Texts()[0]), "a");
-    EXPECT_EQ(Text(kept.Texts()[1]), "b");
-    EXPECT_TRUE(kept.Flag());
-    EXPECT_THAT(kept.Args(), ElementsAre(KString("first"), KString("second")));
-    EXPECT_THAT(kept.ArgKinds(), ElementsAre(0, 3));
-    static_assert(std::is_base_of_v<ArgumentManager, KestrelMessage>);
-}
-
-TEST(HostMessageManager, AManagerThatOverridesOnlyAddMessageReceivesMessages) {
-    struct Counting : IMessageManager {
-        int seen = 0;
-        void AddMessage(KestrelMessage&) override { ++seen; }
-    };
-    Counting counting;
-    IMessageManager& manager = counting;
-    KestrelMessage message(static_cast<MessageSeverity>(1), 0, 0, 0, 0,
-                           MessageManagerStrings::kNullStr, MessageManagerStrings::kNullStr,
-                           false);
-    manager.BeginMessageGroup();
-    manager.AddMessage(message);
-    manager.EndMessageGroup();
-    EXPECT_EQ(counting.seen, 1);
-
-    IMessageManager silent;  // the defaults do nothing
-    silent.AddMessage(message);
-    static_assert(std::has_virtual_destructor_v<IMessageManager>);
-}
-
-// The host reaches the fitted-curve and expression requests only through its
-// interface; the poles-and-residues request is a public member.
-template <typename T, typename = void>
-struct CanCallDataDirectly : std::false_type {};
-template <typename T>
-struct CanCallDataDirectly<
-    T, std::void_t<decltype(std::declval<const T&>().GetMultiPoleDebyeFittedData(
-           std::declval<const std::vector<double>&>(), std::declval<const std::vector<double>&>(),
-           std::declval<const std::vector<double>&>(), std::declval<std::vector<double>&>(),
-           std::declval<std::vector<double>&>(), std::declval<std::vector<double>&>()))>>
-    : std::true_type {};
-
-template <typename T, typename = void>
-struct CanCallExprDirectly : std::false_type {};
-template <typename T>
-struct CanCallExprDirectly<
-    T, std::void_t<decltype(std::declval<const T&>().GetMultiPoleDebyeFittedExpr(
-           std::declval<const std::vector<double>&>(), std::declval<const std::vector<double>&>(),
-           std::declval<const std::vector<double>&>(), std::declval<KString&>(),
-           std::declval<KString&>()))>>
-    : std::true_type {};
-
-// Checked where it is compiled: the shape is part of the host contract.
-static_assert(std::is_base_of_v<IMatFreqDependentFittingAlgorithm, CFreqDependentMatModeler>);
-static_assert(!CanCallDataDirectly<CFreqDependentMatModeler>::value);
-static_assert(!CanCallExprDirectly<CFreqDependentMatModeler>::value);
-static_assert(CanCallDataDirectly<IMatFreqDependentFittingAlgorithm>::value);
-static_assert(CanCallExprDirectly<IMatFreqDependentFittingAlgorithm>::value);
-static_assert(!std::has_virtual_destructor_v<CFreqDependentMatModeler>);
-static_assert(!std::has_virtual_destructor_v<IMatFreqDependentFittingAlgorithm>);
-static_assert(std::is_default_constructible_v<CFreqDependentMatModeler>);
-static_assert(std::is_copy_constructible_v<CFreqDependentMatModeler>);
-static_assert(std::is_copy_assignable_v<CFreqDependentMatModeler>);
-using PolesResidues = bool (CFreqDependentMatModeler::*)(
-    const std::vector<double>&, const std::vector<double>&, const std::vector<double>&,
-    std::vector<std::complex<double>>&, std::vector<std::complex<double>>&, double&, bool)
-    const;
-static_assert(std::is_same_v<decltype(&CFreqDependentMatModeler::
-                                          GetMultiPoleDebyeFittedPolesResidues),
-                             PolesResidues>);
 
 }  // namespace

@@ -1,23 +1,18 @@
-// A small evaluator for the expression texts, so that tests can check what a
+// A small evaluator for the expression texts, so that tests check what a
 // simulator would compute from them rather than how they are spelled.
 //
-// Grammar (the usual precedence; ^ binds tighter than unary minus and is right
-// associative):
-//   sum     := product (('+' | '-') product)*
-//   product := unary (('*' | '/') unary)*
-//   unary   := '-' unary | power
-//   power   := primary ('^' unary)?
-//   primary := number | name | '(' sum ')'
-// Numbers are read with std::from_chars, independent of the locale. The only
-// name allowed is the variable's. Any other text is a parse error, reported by
-// throwing std::invalid_argument with the position.
+//   sum := product (('+' | '-') product)*     product := unary (('*' | '/') unary)*
+//   unary := '-' unary | power                power := primary ('^' unary)?
+//   primary := number | the variable | '(' sum ')'
+//
+// Numbers are read with std::from_chars, independent of the locale. Any other
+// text throws std::invalid_argument naming the position.
 #ifndef MATMODEL_TESTS_EXPR_EVAL_H
 #define MATMODEL_TESTS_EXPR_EVAL_H
 
 #include <cctype>
 #include <charconv>
 #include <cmath>
-#include <cstddef>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -30,9 +25,8 @@ public:
     double operator()(double value) {
         m_value = value;
         m_pos = 0;
-        const double result = Sum();
-        SkipBlanks();
-        if (m_pos != m_text.size()) Fail("unexpected text");
+        const double result = Binary(0);
+        if (Peek() != '\0') Fail("unexpected text");
         return result;
     }
 
@@ -41,64 +35,39 @@ private:
         throw std::invalid_argument(std::string(what) + " at " + std::to_string(m_pos) +
                                     " in: " + m_text);
     }
-
-    void SkipBlanks() {
+    char Peek() {
         while (m_pos < m_text.size() && m_text[m_pos] == ' ') ++m_pos;
+        return m_pos < m_text.size() ? m_text[m_pos] : '\0';
     }
-
     bool Accept(char c) {
-        SkipBlanks();
-        if (m_pos < m_text.size() && m_text[m_pos] == c) {
+        if (Peek() != c) return false;
+        ++m_pos;
+        return true;
+    }
+
+    // Level 0 adds and subtracts terms of level 1, which multiplies and divides.
+    double Binary(int level) {
+        const char* ops = level == 0 ? "+-" : "*/";
+        double x = level == 0 ? Binary(1) : Unary();
+        for (char op = Peek(); op != '\0' && (op == ops[0] || op == ops[1]); op = Peek()) {
             ++m_pos;
-            return true;
+            const double y = level == 0 ? Binary(1) : Unary();
+            x = op == '+' ? x + y : op == '-' ? x - y : op == '*' ? x * y : x / y;
         }
-        return false;
+        return x;
     }
-
-    double Sum() {
-        double x = Product();
-        for (;;) {
-            if (Accept('+'))
-                x += Product();
-            else if (Accept('-'))
-                x -= Product();
-            else
-                return x;
-        }
-    }
-
-    double Product() {
-        double x = Unary();
-        for (;;) {
-            if (Accept('*'))
-                x *= Unary();
-            else if (Accept('/'))
-                x /= Unary();
-            else
-                return x;
-        }
-    }
-
-    double Unary() {
-        if (Accept('-')) return -Unary();
-        return Power();
-    }
-
+    double Unary() { return Accept('-') ? -Unary() : Power(); }
     double Power() {
         const double base = Primary();
-        if (Accept('^')) return std::pow(base, Unary());
-        return base;
+        return Accept('^') ? std::pow(base, Unary()) : base;
     }
-
     double Primary() {
         if (Accept('(')) {
-            const double x = Sum();
+            const double x = Binary(0);
             if (!Accept(')')) Fail("missing ')'");
             return x;
         }
-        SkipBlanks();
-        if (m_pos >= m_text.size()) Fail("unexpected end");
-        const char c = m_text[m_pos];
+        const char c = Peek();
         if (std::isdigit(static_cast<unsigned char>(c)) || c == '.') {
             double x = 0.0;
             const char* first = m_text.data() + m_pos;
@@ -107,11 +76,12 @@ private:
             m_pos += static_cast<std::size_t>(end - first);
             return x;
         }
-        if (!m_variable.empty() && m_text.compare(m_pos, m_variable.size(), m_variable) == 0) {
+        if (c != '\0' && !m_variable.empty() &&
+            m_text.compare(m_pos, m_variable.size(), m_variable) == 0) {
             m_pos += m_variable.size();
             return m_value;
         }
-        Fail("unknown name");
+        Fail(c == '\0' ? "unexpected end" : "unknown name");
     }
 
     std::string m_text;

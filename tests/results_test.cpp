@@ -1,14 +1,18 @@
-// Reading a fitted record: fitted Dk/Df, poles and residues, constant term.
+// Reading a fitted record: fitted Dk/Df, poles and residues, the constant term
+// and the expression texts, checked against planted models.
 #include <cmath>
-#include <complex>
 #include <limits>
+#include <locale>
+#include <sstream>
 #include <stdexcept>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "probe.h"
+#include "expr_eval.h"
 #include "records.h"
 
 namespace {
@@ -16,221 +20,185 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::StrEq;
 using ::testing::ThrowsMessage;
+using Texts = std::pair<std::string, std::string>;  // Dk text, Df text
 
-constexpr char kNotFitted[] = "Must call FitData() first.";
+// Two evaluations of one rational function in double precision differ only by
+// rounding, a few hundred ulps at most for these records.
+constexpr double kSameModel = 1e-12;
+// A written coefficient carries eight significant digits (relative error 5e-8),
+// so a term may be off by a few times that much of its own size; errors are
+// measured against the sum of the terms' magnitudes (the condition of the sum).
+constexpr double kEightDigits = 2e-7;
 
-// Two evaluations of the same rational function in double precision differ
-// only by rounding; a few hundred ulps covers the longest records here.
-constexpr double kSameModel = 1e-13;
-
-
-// Worked by hand from the record: 6/(s+3) from the real pole; the pair gives
-// c0((s+1) b0 + 2 b1) = 2s + 8 over (s+1)^2 + 4.
-Complex ExampleEps(double freqHz) {
-    const Complex s(0.0, freqHz * Probe::TwoPi);
-    return 2.5 + 6.0 / (s + 3.0) + (2.0 * s + 8.0) / (s * s + 2.0 * s + 5.0);
+// 0 Hz, then eight points a decade from 1 mHz to 10 THz: every catalog model
+// from well below its slowest pole to well above its fastest.
+Probe WithRecord(polerat_data* record, bool sweep = false) {
+    std::vector<double> f;
+    for (int k = -25; sweep && k <= 104; ++k) f.push_back(k < -24 ? 0.0 : std::pow(10.0, k / 8.0));
+    Probe p;
+    p.SetSamples(f, f, f);
+    p.InstallRecord(record);
+    return p;
 }
 
-void ExpectNearRelative(double actual, double expected, double tol) {
-    EXPECT_NEAR(actual, expected, tol * std::max(1.0, std::fabs(expected)))
-        << "expected " << expected;
+Texts Write(const Probe& p, const std::string& variable = "F") {
+    std::string df, dk;
+    p.CreateExpressions(df, dk, variable);
+    return {dk, df};
 }
 
-TEST(FittedResults, EveryReaderRefusesAnObjectWithoutAFit) {
-    Probe noRecord;
-    noRecord.SetSamples({1.0, 2.0}, {3.0, 3.0}, {0.1, 0.1});
-    Probe noConstant;  // a record whose d has no row is not a finished fit
-    noConstant.SetSamples({1.0, 2.0}, {3.0, 3.0}, {0.1, 0.1});
-    auto* unfinished = ExampleRecord();
-    unfinished->d.clear();
-    noConstant.InstallRecord(unfinished);
+// Every reader and both texts describe `truth`; the table GetFittedData fills
+// (holding rows of every shape first) gets one three-value row per frequency.
+void ExpectReadersAgreeWith(const Probe& p, const PlantedModel& truth) {
+    std::vector<Complex> poles(7), residues(1);  // sizes that must change
+    p.GetPolesAndResidues(poles, residues);
+    EXPECT_EQ(poles, truth.poles);
+    ASSERT_EQ(residues.size(), truth.residues.size());
+    for (std::size_t k = 0; k < residues.size(); ++k)
+        EXPECT_LE(std::abs(residues[k] - truth.residues[k]),
+                  kSameModel * std::abs(truth.residues[k]));
+    EXPECT_EQ(p.GetResidueAtInfinity(), truth.d);
 
-    for (const Probe* p : {&noRecord, &noConstant}) {
+    DataTable fitted{{1.0}, {}, {1, 2, 3, 4, 5}};
+    fitted.resize(p.Freq().size() + 3);
+    p.GetFittedData(fitted);
+    ASSERT_EQ(fitted.size(), p.Freq().size());
+    const auto [dkText, dfText] = Write(p, "Freq");
+    ExpressionEvaluator dkExpr(dkText, "Freq"), dfExpr(dfText, "Freq");
+    for (std::size_t i = 0; i < fitted.size(); ++i) {
+        const double f = p.Freq()[i];
+        const Complex eps = truth.Eps(f), s(0.0, f * Probe::TwoPi);
+        double reScale = std::fabs(truth.d), imScale = 0.0;
+        for (std::size_t k = 0; k < truth.poles.size(); ++k) {
+            const Complex term = truth.residues[k] / (s - truth.poles[k]);
+            reScale += std::fabs(term.real());
+            imScale += std::fabs(term.imag() / eps.real());
+        }
+        ASSERT_THAT(fitted[i], ElementsAre(f, ::testing::_, ::testing::_));
+        EXPECT_NEAR(fitted[i][1], eps.real(), kSameModel * reScale) << f;
+        EXPECT_NEAR(fitted[i][2], -eps.imag() / eps.real(), kSameModel * imScale) << f;
+        EXPECT_NEAR(dkExpr(f), fitted[i][1], kEightDigits * reScale) << f;
+        EXPECT_NEAR(dfExpr(f), fitted[i][2], kEightDigits * imScale) << f;
+    }
+}
+
+TEST(FittedResults, PlantedModelsComeBackFromEveryReader) {
+    for (const auto& [name, builder] : RecordCatalog()) {
+        SCOPED_TRACE(name);
+        ExpectReadersAgreeWith(WithRecord(builder.NewRecord(), true), builder.Model());
+    }
+    // No frequency, no row; a model without states is its constant d[0][0].
+    ExpectReadersAgreeWith(WithRecord(ExampleRecord().NewRecord()), ExampleRecord().Model());
+    ExpectReadersAgreeWith(WithRecord(new polerat_data{{}, {}, {}, {}, {{3.25, 8.0}, {9.0}}}, true),
+                           {3.25, {}, {}});
+}
+
+TEST(FittedResults, EveryReaderRefusesWithoutAFitAndLeavesItsArguments) {
+    auto* noConstant = ExampleRecord().NewRecord();  // a record whose d has no row
+    noConstant->d.clear();
+    for (const Probe& p : {WithRecord(nullptr, true), WithRecord(noConstant, true)}) {
         DataTable table{{7.0}, {8.0, 9.0}};
-        std::vector<Complex> poles{{1.0, 2.0}};
-        std::vector<Complex> residues{{3.0, 4.0}, {5.0, 6.0}};
-        EXPECT_THAT([&] { p->GetFittedData(table); },
-                    ThrowsMessage<std::runtime_error>(StrEq(kNotFitted)));
-        EXPECT_THAT([&] { p->GetPolesAndResidues(poles, residues); },
-                    ThrowsMessage<std::runtime_error>(StrEq(kNotFitted)));
-        EXPECT_THAT([&] { p->GetResidueAtInfinity(); },
-                    ThrowsMessage<std::runtime_error>(StrEq(kNotFitted)));
+        std::vector<Complex> poles{{1.0, 2.0}}, residues{{3.0, 4.0}, {5.0, 6.0}};
+        std::string df = "old df", dk = "old dk";
+        const auto refused = ThrowsMessage<std::runtime_error>(StrEq("Must call FitData() first."));
+        EXPECT_THAT([&] { p.GetFittedData(table); }, refused);
+        EXPECT_THAT([&] { p.GetPolesAndResidues(poles, residues); }, refused);
+        EXPECT_THAT([&] { p.GetResidueAtInfinity(); }, refused);
+        EXPECT_THAT([&] { p.CreateExpressions(df, dk, "F"); },
+                    ThrowsMessage<std::runtime_error>(
+                        StrEq("Must FitData() before calling CreateExpressions()!")));
         EXPECT_EQ(table, (DataTable{{7.0}, {8.0, 9.0}}));
         EXPECT_THAT(poles, ElementsAre(Complex(1.0, 2.0)));
         EXPECT_THAT(residues, ElementsAre(Complex(3.0, 4.0), Complex(5.0, 6.0)));
+        EXPECT_EQ(df + dk, "old dfold dk");
     }
 }
 
-TEST(FittedResults, ExampleRecordGivesItsPolesResiduesAndConstant) {
-    Probe p;
-    p.InstallRecord(ExampleRecord());
-    std::vector<Complex> poles(7, Complex(9.0, 9.0));  // longer than needed: must shrink
-    std::vector<Complex> residues;
-    p.GetPolesAndResidues(poles, residues);
-    EXPECT_THAT(poles, ElementsAre(Complex(-3.0, 0.0), Complex(-1.0, 2.0), Complex(-1.0, -2.0)));
-    EXPECT_THAT(residues, ElementsAre(Complex(6.0, 0.0), Complex(1.0, -1.5), Complex(1.0, 1.5)));
-    EXPECT_EQ(p.GetResidueAtInfinity(), 2.5);
-}
-
-TEST(FittedResults, ExampleRecordGivesTheHandWorkedCurve) {
-    Probe p;
-    std::vector<double> freq{0.1, 0.0, 1e-3, 0.05, 0.3, 1.0, 25.0};
-    p.SetSamples(freq, std::vector<double>(freq.size(), 4.0),
-               std::vector<double>(freq.size(), 0.01));
-    p.InstallRecord(ExampleRecord());
-
-    // Rows of every shape, more of them than frequencies: each must come back
-    // as one (f, Dk, Df) row per frequency.
-    DataTable table{{1.0}, {}, {1.0, 2.0, 3.0, 4.0, 5.0}, {1, 2, 3}, {}, {}, {}, {}, {}, {}};
-    p.GetFittedData(table);
-    ASSERT_EQ(table.size(), freq.size());
-
-    EXPECT_DOUBLE_EQ(table[0][0], 0.1);
-    EXPECT_NEAR(table[0][1], 6.1020326, 5e-8);
-    EXPECT_NEAR(table[0][2], 0.096441361, 5e-10);
-
-    for (std::size_t i = 0; i < freq.size(); ++i) {
-        SCOPED_TRACE(freq[i]);
-        ASSERT_EQ(table[i].size(), 3u);
-        const Complex eps = ExampleEps(freq[i]);
-        EXPECT_EQ(table[i][0], freq[i]);
-        ExpectNearRelative(table[i][1], eps.real(), kSameModel);
-        ExpectNearRelative(table[i][2], -eps.imag() / eps.real(), kSameModel);
-    }
-    // At 0 Hz the model is real: eps(0) = 2.5 + 2 + 1.6.
-    EXPECT_DOUBLE_EQ(table[1][1], 6.1);
-    EXPECT_EQ(table[1][2], 0.0);
-
-    // Fewer rows than frequencies grow to fit.
-    DataTable small{{1.0, 2.0}};
-    p.GetFittedData(small);
-    EXPECT_EQ(small, table);
-}
-
-TEST(FittedResults, PlantedModelsComeBackAsPolesResiduesAndCurve) {
-    for (const NamedRecord& r : RecordCatalog()) {
-        SCOPED_TRACE(r.name);
-        const PlantedModel& planted = r.builder.Model();
-        Probe p;
-        const std::vector<double> freq = r.builder.Sweep(60);
-        p.SetSamples(freq, freq, freq);
-        p.InstallRecord(r.builder.NewRecord());
-
-        std::vector<Complex> poles, residues;
-        p.GetPolesAndResidues(poles, residues);
-        ASSERT_EQ(poles.size(), planted.poles.size());
-        ASSERT_EQ(residues.size(), planted.residues.size());
-        for (std::size_t k = 0; k < poles.size(); ++k) {
-            // Poles are copied from the record: exact. Residues went through
-            // c = 2r / (b0 - j b1) and back: equal to rounding.
-            EXPECT_EQ(poles[k], planted.poles[k]) << "state " << k;
-            EXPECT_NEAR(std::abs(residues[k] - planted.residues[k]), 0.0,
-                        kSameModel * std::abs(planted.residues[k]))
-                << "state " << k;
-        }
-        EXPECT_EQ(p.GetResidueAtInfinity(), planted.d);
-
-        DataTable table;
-        p.GetFittedData(table);
-        ASSERT_EQ(table.size(), freq.size());
-        for (std::size_t i = 0; i < freq.size(); ++i) {
-            SCOPED_TRACE(freq[i]);
-            const Complex truth = planted.Eps(freq[i]);
-            ExpectNearRelative(table[i][1], truth.real(), kSameModel);
-            ExpectNearRelative(table[i][2], -truth.imag() / truth.real(), kSameModel);
-        }
-    }
-}
-
-TEST(PoleWalk, ZeroImaginaryPartsMakeRealPolesAndThePartnerStateIsNotRead) {
-    // State 0: real. States 1-2: a pair opened by pole_im[1]; state 2's own
-    // pole entries are junk that must not be read. State 3: real, although its
-    // neighbour's pole_im is nonzero.
-    auto* r = new polerat_data();
-    r->pole_re = {-1.0, -2.0, 1234.0, -4.0};
-    r->pole_im = {0.0, 3.0, 99.0, 0.0};
-    r->b = {{1.0}, {2.0}, {1.0}, {2.0}};
-    r->c = {{5.0, 1.0, 4.0, 0.5}};
-    r->d = {{1.0}};
-    Probe p;
-    p.InstallRecord(r);
-    std::vector<Complex> poles, residues;
-    p.GetPolesAndResidues(poles, residues);
-    EXPECT_THAT(poles, ElementsAre(Complex(-1.0, 0.0), Complex(-2.0, 3.0), Complex(-2.0, -3.0),
-                                   Complex(-4.0, 0.0)));
-    // Pair residue: (b0 - j b1)(c0 + j c1)/2 = (2 - j)(1 + 4j)/2 = 3 + 3.5j.
-    EXPECT_THAT(residues, ElementsAre(Complex(5.0, 0.0), Complex(3.0, 3.5), Complex(3.0, -3.5),
-                                      Complex(1.0, 0.0)));
-}
-
-TEST(PoleWalk, ANonzeroImaginaryPartOnTheLastStateIsARealPole) {
-    auto* r = new polerat_data();
-    r->pole_re = {-1.0, -2.0};
-    r->pole_im = {0.0, 5.0};
-    r->b = {{2.0}, {3.0}};
-    r->c = {{0.5, 2.0}};
-    r->d = {{1.5}};
-    Probe p;
-    p.SetSamples({1.0}, {1.0}, {1.0});
-    p.InstallRecord(r);
-    std::vector<Complex> poles, residues;
-    p.GetPolesAndResidues(poles, residues);
-    EXPECT_THAT(poles, ElementsAre(Complex(-1.0, 0.0), Complex(-2.0, 0.0)));
-    EXPECT_THAT(residues, ElementsAre(Complex(1.0, 0.0), Complex(6.0, 0.0)));
-
-    DataTable table;
-    p.GetFittedData(table);
-    const Complex s(0.0, Probe::TwoPi);
-    const Complex eps = 1.5 + 1.0 / (s + 1.0) + 6.0 / (s + 2.0);
-    ExpectNearRelative(table.at(0).at(1), eps.real(), kSameModel);
-    ExpectNearRelative(table.at(0).at(2), -eps.imag() / eps.real(), kSameModel);
-}
-
-TEST(PoleWalk, ANaNImaginaryPartOpensAPair) {
+TEST(PoleWalk, OnlyANonzeroImaginaryPartBeforeTheLastStateOpensAPair) {
+    // State 2's own pole entries (1234, 99) belong to the pair of state 1 and are
+    // never read; state 3 is real although its neighbour's pole_im is not zero.
+    // Pair residue (b0 - j b1)(c0 + j c1) / 2 = (2 - j)(1 + 4j) / 2 = 3 + 3.5j.
+    const PlantedModel inner{
+        1.0, {{-1, 0}, {-2, 3}, {-2, -3}, {-4, 0}}, {{5, 0}, {3, 3.5}, {3, -3.5}, {1, 0}}};
+    auto* record = new polerat_data{
+        {-1, -2, 1234, -4}, {0, 3, 99, 0}, {{1}, {2}, {1}, {2}}, {{5, 1, 4, 0.5}}, {{1}}};
+    ExpectReadersAgreeWith(WithRecord(record, true), inner);
+    // A nonzero pole_im on the last state has no partner: a real pole.
+    ExpectReadersAgreeWith(
+        WithRecord(new polerat_data{{-1, -2}, {0, 5}, {{2}, {3}}, {{0.5, 2}}, {{1.5}}}, true),
+        {1.5, {{-1, 0}, {-2, 0}}, {{1, 0}, {6, 0}}});
+    // A NaN is not zero: it opens a pair too.
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    auto* r = new polerat_data();
-    r->pole_re = {-1.0, 77.0, -3.0};
-    r->pole_im = {nan, 0.0, 0.0};
-    r->b = {{1.0}, {1.0}, {1.0}};
-    r->c = {{1.0, 1.0, 2.0}};
-    r->d = {{1.0}};
-    Probe p;
-    p.InstallRecord(r);
     std::vector<Complex> poles, residues;
-    p.GetPolesAndResidues(poles, residues);
-    ASSERT_EQ(poles.size(), 3u);
-    EXPECT_EQ(poles[0].real(), -1.0);
-    EXPECT_TRUE(std::isnan(poles[0].imag()));
-    EXPECT_EQ(poles[1].real(), -1.0);  // the pair's, not state 1's own 77
-    EXPECT_TRUE(std::isnan(poles[1].imag()));
-    EXPECT_EQ(poles[2], Complex(-3.0, 0.0));
-    EXPECT_EQ(residues[2], Complex(2.0, 0.0));
+    WithRecord(new polerat_data{{-1, 77, -3}, {nan, 0, 0}, {{1}, {1}, {1}}, {{1, 1, 2}}, {{1}}})
+        .GetPolesAndResidues(poles, residues);
+    EXPECT_TRUE(poles.size() == 3 && poles[1].real() == -1.0 && std::isnan(poles[1].imag()));
+    EXPECT_EQ(residues.back(), Complex(2.0, 0.0));
 }
 
-TEST(FittedResults, AModelWithoutStatesIsItsConstant) {
-    auto* r = new polerat_data();
-    r->d = {{3.25, 8.0}, {9.0}};
-    Probe p;
-    p.SetSamples({0.0, 1e6, 2e9}, {4.0, 4.0, 4.0}, {0.1, 0.1, 0.1});
-    p.InstallRecord(r);
+// The texts as worked by hand, where the spelling is fixed.
+const std::string kExampleDk =
+    "2.5 + ( 1.6 - 6.3165468 * F^2 )/( 1.0 - 9.4748202 * F^2 + 62.341818 * F^4 ) "
+    "+ 2 / ( 1.0 + 4.3864908 * F^2 )";
+const std::string kExampleDf =
+    "6.2831853*F*(0.0 + ( 0.24 + 3.1582734 * F^2 )/( 1.0 - 9.4748202 * F^2 + 62.341818 * F^4 ) "
+    "+ ( 0.66666667 )/( 1.0 + 4.3864908 * F^2 )) / (" + kExampleDk + ")";
 
-    std::vector<Complex> poles(2), residues(5);
-    p.GetPolesAndResidues(poles, residues);
-    EXPECT_TRUE(poles.empty());
-    EXPECT_TRUE(residues.empty());
-    EXPECT_EQ(p.GetResidueAtInfinity(), 3.25);
-
-    DataTable table;
-    p.GetFittedData(table);
-    EXPECT_EQ(table, (DataTable{{0.0, 3.25, 0.0}, {1e6, 3.25, 0.0}, {2e9, 3.25, 0.0}}));
+TEST(CreateExpressions, WritesTheWorkedExamplesExactly) {
+    const double w = Probe::TwoPi * 1e9;  // a single Debye relaxation at 1 GHz
+    auto* negated = ExampleRecord().NewRecord();  // every term changes sign
+    for (auto& row : negated->b) row[0] = -row[0];
+    negated->d[0][0] = -1.25;
+    const std::string negatedDk =
+        "-1.25 + ( -1.6 + 6.3165468 * F^2 )/( 1.0 - 9.4748202 * F^2 + 62.341818 * F^4 ) "
+        "- 2 / ( 1.0 + 4.3864908 * F^2 )";
+    EXPECT_EQ(Write(WithRecord(ExampleRecord().NewRecord())), Texts(kExampleDk, kExampleDf));
+    EXPECT_EQ(Write(WithRecord(new polerat_data{{-w}, {0.0}, {{1.0}}, {{1.5 * w}}, {{4.0}}})),
+              Texts("4 + 1.5 / ( 1.0 + 1e-18 * F^2 )",
+                    "6.2831853*F*(0.0 + ( 2.3873241e-10 )/( 1.0 + 1e-18 * F^2 )) / "
+                    "(4 + 1.5 / ( 1.0 + 1e-18 * F^2 ))"));
+    EXPECT_EQ(Write(WithRecord(negated)),
+              Texts(negatedDk,
+                    "6.2831853*F*(0.0 + ( -0.24 - 3.1582734 * F^2 )/( 1.0 - 9.4748202 * F^2 + "
+                    "62.341818 * F^4 ) + ( -0.66666667 )/( 1.0 + 4.3864908 * F^2 )) / (" +
+                        negatedDk + ")"));
+    // Eight significant digits in the shortest form; a model without states.
+    for (const auto& [value, text] : std::vector<std::pair<double, std::string>>{
+             {4.0, "4"}, {2.0 / 3.0, "0.66666667"}, {99999999.4, "99999999"}, {1e8, "1e+08"},
+             {123456789.0, "1.2345679e+08"}, {0.0001, "0.0001"}, {9e-5, "9e-05"}, {-2.5, "-2.5"}})
+        EXPECT_EQ(Write(WithRecord(new polerat_data{{}, {}, {}, {}, {{value}}})),
+                  Texts(text, "6.2831853*F*(0.0) / (" + text + ")"));
 }
 
-TEST(FittedResults, NoFrequenciesGiveAnEmptyTable) {
-    Probe p;
-    p.InstallRecord(ExampleRecord());
-    DataTable table{{1.0, 2.0, 3.0}};
-    p.GetFittedData(table);
-    EXPECT_TRUE(table.empty());
+// A locale that writes 1.234,5 for 1234.5.
+struct CommaDecimal : std::numpunct<char> {
+    char do_decimal_point() const override { return ','; }
+    char do_thousands_sep() const override { return '.'; }
+    std::string do_grouping() const override { return "\3"; }
+};
+
+TEST(CreateExpressions, InsertsTheVariableVerbatimWhateverTheGlobalLocale) {
+    const std::locale previous =
+        std::locale::global(std::locale(std::locale::classic(), new CommaDecimal));
+    std::ostringstream check;
+    check << 1234.5;
+    const Probe p = WithRecord(ExampleRecord().NewRecord());
+    std::vector<Texts> got;
+    for (const std::string name : {"", "f [Hz]"}) got.push_back(Write(p, name));
+    std::string dfOut = "something long that must go", dkOut = "F";
+    p.CreateExpressions(dfOut, dkOut, dkOut);  // outputs are replaced only at the end
+    std::locale::global(previous);
+    ASSERT_EQ(check.str(), "1.234,5") << "the test locale did not take effect";
+
+    EXPECT_EQ(Texts(dkOut, dfOut), Texts(kExampleDk, kExampleDf));
+    const auto renamed = [](std::string text, const std::string& name) {
+        for (std::size_t at = text.find('F'); at != std::string::npos;
+             at = text.find('F', at + name.size()))
+            text.replace(at, 1, name);
+        return text;
+    };
+    EXPECT_EQ(got[0], Texts(renamed(kExampleDk, ""), renamed(kExampleDf, "")));
+    EXPECT_EQ(got[1], Texts(renamed(kExampleDk, "f [Hz]"), renamed(kExampleDf, "f [Hz]")));
 }
 
 }  // namespace
