@@ -71,9 +71,6 @@ inline std::vector<std::pair<std::string, RecordBuilder>> RecordCatalog() {
     return {{"Example", ExampleRecord()},
             {"DebyeLadder", RecordBuilder(3.4).Add(-0.01 * w, 0.02 * w, 2.0).Add(-0.3 * w, 0.15 * w)
                                 .Add(-4.0 * w, 1.1 * w, 0.5).Add(-60.0 * w, 12.0 * w)},
-            {"TwoPairs", RecordBuilder(2.0)
-                             .Add({-0.8 * w, 1.5 * w}, {0.3 * w, -0.7 * w}, 1.5, -0.5)
-                             .Add({-6.0 * w, 4.0 * w}, {2.0 * w, 1.2 * w}, 0.25, 3.0)},
             {"MixedOrder", RecordBuilder(4.1)
                                .Add(-0.05 * w, 0.04 * w)
                                .Add({-0.5 * w, 0.9 * w}, {0.2 * w, 0.35 * w}, 2.0, 1.0)
