@@ -407,12 +407,14 @@ private:
     // The fewest poles, down to `floor`, whose refined fit meets `goal`
     // against `kept`, by bisection over the orders below it (the goal holds
     // from some order up). A probe starts from the lowest order found to meet
-    // it so far, its weakest poles dropped.
-    OrderResult Descend(OrderResult kept, int floor, Goal goal) {
+    // it so far, its weakest poles dropped. With `oneFewerFirst` the first
+    // probe drops a single pole: where the search climbed one pole at a time
+    // the answer is usually the kept order, and that probe alone settles it.
+    OrderResult Descend(OrderResult kept, int floor, Goal goal, bool oneFewerFirst = false) {
         OrderResult best = kept;
         int lo = std::max(1, floor), hi = StateCount(kept.model.poles);
-        while (lo < hi) {
-            const int mid = lo + (hi - lo) / 2;
+        for (bool first = true; lo < hi; first = false) {
+            const int mid = first && oneFewerFirst ? hi - 1 : lo + (hi - lo) / 2;
             OrderResult probe;
             probe.model = best.model;
             while (StateCount(probe.model.poles) > mid)
@@ -454,7 +456,7 @@ private:
         // search may have climbed past the fewest poles that do: refined, they
         // are cheap to check on data this small.
         if (m_kept.error <= m_opt.targetError && m_full.n <= kSmallData)
-            m_kept = Descend(std::move(m_kept), m_opt.minOrder, Goal::kTarget);
+            m_kept = Descend(std::move(m_kept), m_opt.minOrder, Goal::kTarget, true);
     }
 
     Model Finish() {
