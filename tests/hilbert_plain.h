@@ -5,8 +5,6 @@
 #define MATMODEL_TESTS_HILBERT_PLAIN_H
 
 #include <cmath>
-#include <cstddef>
-#include <vector>
 
 #include "modeler/hilbert_kernels.h"
 
@@ -21,21 +19,17 @@ inline void HilbertPlain(const LossSegments& s, std::vector<double>& r) {
 #if defined(__clang__)
 #pragma clang fp contract(off)
 #endif
-    const std::size_t n = s.Size();
-    const double* w = s.w.data();
-    const double* p = s.p.data();
-    const double* q = s.q.data();
-    r.assign(n, 0.0);
-    for (std::size_t k = 0; k < n; ++k) {
+    const std::vector<double>&w = s.w, &p = s.p, &q = s.q;
+    r.assign(s.Size(), 0.0);
+    for (std::size_t k = 0; k < r.size(); ++k) {
         const double wk = w[k];
         double sum = 0.0;
-        for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t i = 0; i < r.size(); ++i) {
             sum += (w[i + 1] - w[i]) * (p[i] * 2.0);
             // ln|w' + w| part; both ends are zero only for a first sample at 0 Hz,
             // where q[0] = 0 makes the term vanish in the limit.
             if (w[i] + wk != 0.0)
-                sum += -((std::log(std::fabs(w[i + 1] + wk)) - std::log(std::fabs(wk + w[i]))) *
-                         (p[i] * wk - q[i]));
+                sum += -((std::log(std::fabs(w[i + 1] + wk)) - std::log(std::fabs(wk + w[i]))) * (p[i] * wk - q[i]));
             // ln|w' - w| part; the two infinite terms at w' = w cancel between
             // segments k-1 and k, so they are left out by index.
             const double v = p[i] * wk + q[i];
