@@ -306,42 +306,33 @@ TEST(FitData, HostileButPlausibleDataGiveStablePassiveMaterialsCloseToThem) {
     }
 }
 
-// The engine is handed eps = Dk' (1 - j Df), Dk' reconstructed: a ferrite's Dk'
-// goes far below zero, and a repeated frequency makes it not a number.
+// The engine is handed eps = Dk' (1 - j Df), Dk' reconstructed; a repeated
+// frequency makes Dk' not a number, which the engine refuses. Its sentence
+// reaches the caller unchanged.
 TEST(FitData, EngineRefusalsReachTheCallerAsRuntimeErrorsWithTheirText) {
-    DataTable ferrite;
-    for (double e = 2.954; e < 9.0; e += 0.1) {
-        const double f = std::pow(10.0, e), dk = 2e5 / (1.0 + f / 1e6) + 12.0;
-        const double df = 1.2 / (Probe::TwoPi * f * Probe::E0 * dk) + 0.05;  // 1.2 S/m
-        ferrite.push_back({f, dk, std::min(100.0, df)});
-    }
     const DataTable twice{{1e9, 4.0, 0.01}, {2e9, 3.9, 0.01}, {2e9, 3.9, 0.01}, {5e9, 3.8, 0.012}};
-    for (const DataTable& table : {DataTable{}, twice, ferrite}) {
-        SCOPED_TRACE(table.size());
-        Probe p;
-        if (!table.empty()) p.SetInputData(table);
-        std::string error = "<no error>";
-        try {
-            p.FitData();
-        } catch (const std::runtime_error& e) {
-            error = e.what();
-        }
-        EXPECT_EQ(p.DkCausal().size(), table.size()) << "the reconstruction ran before the engine";
-        // The engine's own sentence for eps = Dk' (1 - j Df).
-        std::vector<Complex> eps;
-        for (std::size_t i = 0; i < table.size(); ++i)
-            eps.emplace_back(p.DkCausal()[i], -(p.DkCausal()[i] * p.DfCausal()[i]));
-        polerat_data* record = nullptr;
-        DataTable info;
-        std::string log;
-        EXPECT_THAT([&] {
-            polerat_run(record, info, p.Freq(), PoleratSamples{{eps}}, 0.001, 100, 1, 0, 0, false,
-                        true, 0, false, log, {}, nullptr, -1.0, false, 1, 1, 1);
-        }, ThrowsMessage<std::invalid_argument>(StrEq(error)));
-        std::vector<Complex> poles, residues;
-        EXPECT_THAT([&] { p.GetPolesAndResidues(poles, residues); },
-                    ThrowsMessage<std::runtime_error>(StrEq("Must call FitData() first.")));
+    Probe p;
+    p.SetInputData(twice);
+    std::string error = "<no error>";
+    try {
+        p.FitData();
+    } catch (const std::runtime_error& e) {
+        error = e.what();
     }
+    ASSERT_EQ(p.DkCausal().size(), twice.size()) << "the reconstruction ran before the engine";
+    std::vector<Complex> eps;
+    for (std::size_t i = 0; i < twice.size(); ++i)
+        eps.emplace_back(p.DkCausal()[i], -(p.DkCausal()[i] * p.DfCausal()[i]));
+    polerat_data* record = nullptr;
+    DataTable info;
+    std::string log;
+    EXPECT_THAT([&] {
+        polerat_run(record, info, p.Freq(), PoleratSamples{{eps}}, 0.001, 100, 1, 0, 0, false, true, 0,
+                    false, log, {}, nullptr, -1.0, false, 1, 1, 1);
+    }, ThrowsMessage<std::invalid_argument>(StrEq(error)));
+    std::vector<Complex> poles, residues;
+    EXPECT_THAT([&] { p.GetPolesAndResidues(poles, residues); },
+                ThrowsMessage<std::runtime_error>(StrEq("Must call FitData() first.")));
 }
 
 }  // namespace
