@@ -577,7 +577,11 @@ Model SolveResidues(const Problem& prob, const PoleSet& poles, const Options& op
         Eigen::MatrixXd a = rowW.asDiagonal() * design;
         const Eigen::VectorXd scale = NormaliseColumns(a);
         Eigen::VectorXd x;
-        if (passive) {
+        if (cols == 0) {
+            // No pole and no constant (a pair shrunk away from a strictly
+            // proper model): nothing to solve, and Eigen's kernels must not
+            // see the empty system.
+        } else if (passive) {
             // Reduce to a square triangular problem once; the active-set
             // iterations then work on cols x cols instead of 2n x cols.
             if (a.rows() > a.cols()) {
