@@ -388,6 +388,9 @@ bool ReduceByGram(const Eigen::MatrixXd& m, Eigen::Index nA, Eigen::Index nB, Ei
 
 PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
                  double* condition, bool coarse) {
+    // No pole to move (a lone pair shrunk away while checking lower orders);
+    // Eigen's eigensolver must not see the empty matrix.
+    if (poles.empty()) return poles;
     const Eigen::Index n = prob.n;
     const Eigen::MatrixXd basis = RealBasis(prob.w, poles);
     const Eigen::Index states = basis.cols();
