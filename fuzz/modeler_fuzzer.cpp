@@ -1,10 +1,11 @@
-// The whole road of a direct caller of MaterialModeler. The first byte picks
-// the input, which then takes the rest of the bytes:
-//   0  a text file. The reader takes the numbers that the C library's strtod
-//      reads one after another (white space, signs, exponents, hex, inf, nan,
-//      overflow to infinity), three at a time up to the first incomplete
-//      triple or non-number, and stops with runtime_error at the first sample
-//      that fails a check; Df is floored at 1e-5;
+// The whole road of a direct caller of MaterialModeler. The first byte, modulo
+// 3, picks the input, which then takes the rest of the bytes:
+//   0  a text file (the text seeds start with a '0' to pick it). The reader
+//      takes the numbers that the C library's strtod reads one after another
+//      (white space, signs, exponents, hex, inf, nan, overflow to infinity),
+//      three at a time up to the first incomplete triple or non-number, and
+//      stops with runtime_error at the first sample that fails a check; Df is
+//      floored at 1e-5;
 //   1  one to three tables or conductivity tables of any rows: each call keeps
 //      the rows before the first short or refused one, as they are with Df at
 //      its floor or above, then throws out_of_range (a short row) or
@@ -12,10 +13,10 @@
 //   2  the single-point input (five samples per decade from 1 Hz up to the
 //      highest frequency; an infinite one throws bad_alloc at once), then up to
 //      two tables.
-// Then, for up to 48 samples, the fit: a stable, passive Debye model whose
-// fitted data are of the samples and agree with the expression texts
-// evaluated as a simulator would; for more, the Kramers-Kronig reconstruction
-// alone, which leaves Df as it is.
+// Then the Kramers-Kronig reconstruction, which leaves Df as it is, and for up
+// to 48 samples the fit: a stable, passive Debye model whose fitted data are
+// of the samples and agree with the expression texts evaluated as a simulator
+// would.
 #include <sys/mman.h>
 #include <unistd.h>
 
