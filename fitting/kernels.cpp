@@ -388,6 +388,9 @@ bool ReduceByGram(const Eigen::MatrixXd& m, Eigen::Index nA, Eigen::Index nB, Ei
 
 PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
                  double* condition, bool coarse) {
+    // No pole to move (a lone pair shrunk away while checking lower orders);
+    // Eigen's eigensolver must not see the empty matrix.
+    if (poles.empty()) return poles;
     const Eigen::Index n = prob.n;
     const Eigen::MatrixXd basis = RealBasis(prob.w, poles);
     const Eigen::Index states = basis.cols();
@@ -577,7 +580,11 @@ Model SolveResidues(const Problem& prob, const PoleSet& poles, const Options& op
         Eigen::MatrixXd a = rowW.asDiagonal() * design;
         const Eigen::VectorXd scale = NormaliseColumns(a);
         Eigen::VectorXd x;
-        if (passive) {
+        if (cols == 0) {
+            // No pole and no constant (a pair shrunk away from a strictly
+            // proper model): nothing to solve, and Eigen's kernels must not
+            // see the empty system.
+        } else if (passive) {
             // Reduce to a square triangular problem once; the active-set
             // iterations then work on cols x cols instead of 2n x cols.
             if (a.rows() > a.cols()) {

@@ -354,7 +354,8 @@ private:
                 step = std::max(step, jump);
             }
         }
-        return std::min(order + step, m_maxStates);
+        // The caller's step may be any positive int: compare before adding.
+        return step >= m_maxStates - order ? m_maxStates : order + step;
     }
 
     void ShowProgress(int states, double error) {
