@@ -60,8 +60,9 @@ TEST_F(Cli, InputsReachTheReportsAndEveryFailureTheUser) {
     const Result both = Run("fit lossy.txt bad.txt --json");
     EXPECT_EQ(both.status, 2);
     EXPECT_THAT(both.err, ::testing::MatchesRegex("lossy.txt: fit failed: [^\n]*\nbad.txt:4: [^\n]*\n"));
-    EXPECT_THAT(both.out, ::testing::MatchesRegex("\\{\"source\":\"lossy.txt\",\"status\":\"fit_failed\",[^\n]*\n\\{\"source\":"
-                                                  "\"bad.txt\",\"status\":\"bad_input\",[^\n]*,\"line\":4,\"text\":\"5e9 3..6 0.01\"\\}\\}\n"));
+    EXPECT_THAT(both.out, ::testing::MatchesRegex(
+                              R"(\{"source":"lossy.txt","status":"fit_failed","error":\{"message":"lossy.txt: fit failed: [^"]*"\}\})"
+                              "\n" R"(\{"source":"bad.txt","status":"bad_input",.*,"line":4,"text":"5e9 3..6 0.01"\}\})" "\n"));
     const std::pair<const char*, const char*> bad[] = {
         {"fit bad.txt", "bad.txt:4: Dk \"3..6\" is not a number in \"5e9 3..6 0.01\""},
         {"fit --bogus bad.txt", "matmodel: The following argument was not expected: --bogus (see matmodel --help)"},
@@ -81,8 +82,7 @@ TEST_F(Cli, InputsReachTheReportsAndEveryFailureTheUser) {
     };
     for (const auto& [args, message] : bad) {
         const Result r = Run(args);
-        EXPECT_EQ(r.err, std::string(message) + "\n") << args;
-        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_EQ(std::to_string(r.status) + " " + r.err, "2 " + std::string(message) + "\n") << args;  // status, message
     }
     EXPECT_EQ(Run("").status, 2);  // and the help on standard error
     EXPECT_THAT(Run("").err, HasSubstr("Examples:\n  matmodel fit examples/laminate.txt --plot"));
@@ -94,11 +94,12 @@ TEST_F(Cli, OptionsReachTheFitAndTheOutputs) {
     for (const char* name : {"a.txt", "b.txt"}) Write(name, "1 4.2 0.01\n2 4.1 0.02\n5 4.0 0.05\n10 3.9 0.1\n");
     Write("bad.txt", "1e9 3.7 0.01\n2e9 3.6\n");
     EXPECT_EQ(Run("fit bad.txt --plot p.svg --table t.csv").status, 2);
-    const json a = Json("fit --conductivity --freq-unit GHz a.txt b.txt --var f_hz --measured-dk --plot '{}-plot.svg' "
+    // The variable's name holds every letter and digit at the ends of its ranges.
+    const json a = Json("fit --conductivity --freq-unit GHz a.txt b.txt --var AZ_az09 --measured-dk --plot '{}-plot.svg' "
                         "--table '{}.csv' --export 'spice:{}.cir' --export openems:'{}.xml' --export gprmax:'{}.in' "
                         "--c0 2e-12 --fmax 5GHz --eval 1e9:1e10:5 --eval-out '{}-eval.csv'");
     EXPECT_EQ(json({a["input"]["kind"], a["input"]["min_frequency_hz"], a["expressions"]["variable"],
-                    a["model"]["causal_reconstruction"]}), json({"conductivity", 1e9, "f_hz", false}));
+                    a["model"]["causal_reconstruction"]}), json({"conductivity", 1e9, "AZ_az09", false}));
     std::set<std::string> names;
     for (const auto& e : fs::directory_iterator(m_dir)) names.insert(e.path().filename().string());
     EXPECT_EQ(names, (std::set<std::string>{".err", ".out", "a-eval.csv", "a-plot.svg", "a.cir", "a.csv", "a.in", "a.txt",

@@ -117,11 +117,14 @@ TEST(FitJudgement, AMissedFitFailsWithTheEnginesReasonAndWhatDefeatedIt) {
 
 TEST(FitOptions, TargetOrderCapAndMeasuredDkShapeTheFit) {
     const ModelReport plain = FitMaterialTable(kPlanted);
-    EXPECT_TRUE(plain.causalReconstruction);
     // A relaxation's loss falls toward dc and rises no faster than f: no
     // conduction to take out, no band the model cannot follow.
     EXPECT_EQ(plain.conduction.sigma, 0.0);
     EXPECT_TRUE(plain.steepLoss.empty());
+    // Nor is a loss steep over a twentieth of a decade only a band: that is noise.
+    std::vector<SampleRow> blip;
+    for (double f = 1e9; f < 1.2e9; f *= 1.05) blip.push_back({f, 3.0, std::pow(std::min(f, 1.1e9) / 1e9, 2), 3.0, 3.0, 0.0});
+    EXPECT_TRUE(FindSteepLoss(blip).empty());
     // A target on the largest Dk and Df error is met with as many poles as it needs.
     FitOptions options;
     options.targetError = 2e-3;
@@ -187,8 +190,6 @@ TEST(Renderings, JsonAndCsvCarryTheReportsOwnNumbers) {
     EXPECT_EQ(json({doc["status"], doc["model"]["order"], doc["model"]["residue_at_infinity"],
                     doc["errors"]["df_max_relative"], doc["engine"]["stopped"], doc["expressions"]["dk"], doc["outputs"]}),
               json({"ok", r.order, r.epsInf, r.dfError.relative, r.engine.reason, r.dkExpression, {{"plot", "x.svg"}}}));
-    EXPECT_EQ(json::parse(ErrorToJson("f.txt", "bad_input", "f.txt:3: oops", 3, "1 2"))["error"],
-              json({{"message", "f.txt:3: oops"}, {"line", 3}, {"text", "1 2"}}));
     // The CSV reads back to the same numbers, row for row.
     EXPECT_THAT(ReportToCsv(r), ::testing::StartsWith("frequency_hz,dk_measured,df_measured,dk_causal,dk_fitted,df_fitted\n"));
     std::vector<std::vector<double>> rows = {{}};

@@ -28,6 +28,7 @@ ModelReport Debye(int n, double scale = 1.0) {
     r.poles = {-matmodel::kTwoPi * 1e9};
     r.residues = {scale * 1.5 * matmodel::kTwoPi * 1e9};
     if (scale < 0.0) r.passivity = {false, -0.03, 1e9};
+    r.rows.push_back({0.0, 5.5, 0.0, 5.5, 0.0, 0.0});  // no place on a log axis: not drawn
     for (double i = 0; i < n; ++i) {
         const double f = 1e8 * std::pow(100.0, i / (n - 1)), u = f / 1e9, dk = 4.0 + 1.5 / (1.0 + u * u);
         r.rows.push_back({f, dk, 1.5 * u / (1.0 + u * u) / dk, dk, 0.0, 0.0});
@@ -53,13 +54,13 @@ TEST(SvgPlot, DrawsEachSampleAndTheModelInsideTheirPanelsADecadeBeyondTheSamples
             const pugi::xml_node panel = panels[p].node();  // Dk, then Df
             const pugi::xpath_node_set markers = panel.select_nodes("circle");
             const std::size_t n = markers.size();
-            ASSERT_EQ(n, r.rows.size());
+            ASSERT_EQ(n, r.rows.size() - 1);
             // Overlapping markers lose their white rims and shrink, but stay visible.
             EXPECT_FALSE(panel.select_node(dense ? "circle[@stroke or @r < 1.5 or @r >= 3.8]" : "circle[not(@stroke)]"));
             // Higher values sit higher on the page, on either scale.
             std::vector<std::pair<double, double>> heights;  // value, cy
             for (std::size_t i = 0; i < n; ++i)
-                heights.emplace_back(p ? r.rows[i].dfMeasured : r.rows[i].dkMeasured, Attr(markers[i].node(), "cy"));
+                heights.emplace_back(p ? r.rows[i + 1].dfMeasured : r.rows[i + 1].dkMeasured, Attr(markers[i].node(), "cy"));
             std::sort(heights.begin(), heights.end());
             for (std::size_t i = 0; i + 1 < n; ++i) EXPECT_GE(heights[i].second, heights[i + 1].second) << i;
             // The model: rising in x, inside the panel, a decade beyond the samples.
@@ -80,8 +81,7 @@ TEST(SvgPlot, DrawsEachSampleAndTheModelInsideTheirPanelsADecadeBeyondTheSamples
             ASSERT_GT(x.size(), 200u);
             // A decade beyond the first and last samples, which span two.
             const double first = Attr(markers[0].node(), "cx"), last = Attr(markers[n - 1].node(), "cx");
-            EXPECT_LE(x.front(), first - 0.99 * (last - first) / 2.0);
-            EXPECT_GE(x.back(), last + 0.99 * (last - first) / 2.0);
+            EXPECT_TRUE(x.front() <= first - 0.99 * (last - first) / 2.0 && x.back() >= last + 0.99 * (last - first) / 2.0);
             // Dense samples would hide a curve drawn beneath them.
             EXPECT_EQ(model.select_node("following-sibling::circle").node().empty(), dense);
         }

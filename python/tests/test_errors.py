@@ -19,6 +19,7 @@ def changed(k, value):  # DK with sample k replaced by `value`
     (lambda: matmodel.fit(FREQ.reshape(2, 4), DK, DF), "freq must be one-dimensional; it has 2 dimensions"),
     (lambda: matmodel.fit(FREQ, changed(6, np.nan), DF), "dk[6] is nan; every value must be a finite number"),
     (lambda: matmodel.fit(FREQ, DK, DF, target=0), "target must be a percentage above 0 and below 100; it is 0.0"),
+    (lambda: matmodel.fit(FREQ, DK, DF, target=100), "target must be a percentage above 0 and below 100; it is 100.0"),
     (lambda: matmodel.fit(FREQ, DK, DF, max_order=0), "max_order must be at least 1; it is 0"),
     (lambda: matmodel.fit(FREQ, DK, DF, sigma=-1.0), "sigma must be a conductivity of 0 S/m or more; it is -1.0"),
     # The library's and the reader's refusals, and an export's.
