@@ -76,7 +76,7 @@ void CheckOutputNames(const Outputs& out, const std::vector<Input>& inputs) {
     for (const Input& in : inputs)
         if (!in.path.empty()) sources.insert(std::filesystem::weakly_canonical(in.path, ec));
     std::map<std::filesystem::path, std::string> written;
-    std::vector<std::string> patterns = {out.table, out.plot};
+    std::vector<std::string> patterns = {out.table, out.plot, out.evalOut};
     for (const std::string& e : out.exports) patterns.push_back(SplitExport(e).second);
     for (const std::string& pattern : patterns) {
         if (pattern.empty()) continue;

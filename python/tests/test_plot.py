@@ -1,39 +1,13 @@
-"""Model.plot(): measured points and the model curve on the axes it is given,
-and a clear ImportError when it would need matplotlib and there is none."""
+# Model.plot(): measured points and the model curve on the axes it is given,
+# and a clear ImportError when it would need matplotlib and there is none.
 import sys
+from unittest import mock
 
 import numpy as np
 import pytest
 
 import matmodel
 from materials import LAMINATE, samples
-
-
-class RecordingAxes:
-    """Stands in for a matplotlib Axes: keeps what is drawn on it."""
-
-    def __init__(self):
-        self.lines, self.xscale, self.ylabel, self.xlabel, self.legend_shown = [], None, None, None, False
-        self.twin = None
-
-    def plot(self, x, y, style, label, **kwargs):
-        self.lines.append((np.asarray(x), np.asarray(y), style, label))
-
-    def set_xscale(self, scale):
-        self.xscale = scale
-
-    def set_ylabel(self, text):
-        self.ylabel = text
-
-    def set_xlabel(self, text):
-        self.xlabel = text
-
-    def legend(self):
-        self.legend_shown = True
-
-    def twinx(self):
-        self.twin = RecordingAxes()
-        return self.twin
 
 
 @pytest.fixture(scope="module")
@@ -43,27 +17,25 @@ def model():
     return matmodel.fit(np.r_[0.0, freq], np.r_[dk[0], dk], np.r_[df[0], df])
 
 
-def test_draws_measured_points_and_the_model_beyond_them(model):
-    ax_dk, ax_df = RecordingAxes(), RecordingAxes()
+def test_draws_measured_points_and_the_model_a_decade_beyond_them(model):
+    ax_dk, ax_df = mock.Mock(), mock.Mock()
     assert model.plot(ax=(ax_dk, ax_df)) == (ax_dk, ax_df)
     freq, dk, df = model.samples
-    for ax, measured, column in ((ax_dk, dk, 0), (ax_df, df, 1)):
-        assert ax.xscale == "log" and ax.legend_shown
-        (points_x, points_y, _, _), (curve_x, curve_y, _, _) = ax.lines
-        np.testing.assert_array_equal(points_x, freq[1:])
-        np.testing.assert_array_equal(points_y, measured[1:])
-        # A decade beyond the samples on both sides, and the model's values.
-        assert curve_x[0] == pytest.approx(1e6) and curve_x[-1] == pytest.approx(5e11)
-        np.testing.assert_array_equal(curve_y, model.evaluate(curve_x)[column])
-    assert (ax_dk.ylabel, ax_df.ylabel, ax_df.xlabel) == ("Dk", "Df", "frequency (Hz)")
-
-
-def test_one_axes_gets_df_on_its_twin(model):
-    ax = RecordingAxes()
-    ax_dk, ax_df = model.plot(ax=ax)
-    assert ax_dk is ax and ax_df is ax.twin
-    assert [line[3] for line in ax.lines] == ["measured Dk", "model Dk"]
-    assert [line[3] for line in ax.twin.lines] == ["measured Df", "model Df"]
+    for ax, name, measured, column in ((ax_dk, "Dk", dk, 0), (ax_df, "Df", df, 1)):
+        ax.set_xscale.assert_called_once_with("log")
+        ax.set_ylabel.assert_called_once_with(name)
+        ax.legend.assert_called_once_with()
+        points, curve = ax.plot.call_args_list
+        assert (points.kwargs["label"], curve.kwargs["label"]) == ("measured " + name, "model " + name)
+        np.testing.assert_array_equal(points.args[0], freq[1:])
+        np.testing.assert_array_equal(points.args[1], measured[1:])
+        assert curve.args[0][0] == pytest.approx(1e6) and curve.args[0][-1] == pytest.approx(5e11)
+        np.testing.assert_array_equal(curve.args[1], model.evaluate(curve.args[0])[column])
+    ax_df.set_xlabel.assert_called_once_with("frequency (Hz)")
+    # One axes gets Df on its twin.
+    ax = mock.Mock()
+    assert model.plot(ax=ax) == (ax, ax.twinx.return_value)
+    assert ax.twinx.return_value.plot.call_args.kwargs["label"] == "model Df"
 
 
 def test_a_new_figure_without_matplotlib_is_a_clear_import_error(model, monkeypatch):
