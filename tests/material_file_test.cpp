@@ -80,7 +80,7 @@ TEST(MaterialFile, NamesTheFileLineAndTextOfEveryFault) {
     };
     for (const auto& [text, options, reason] : cases) {
         const std::string quoted = reason[0] == ' ' ? "" : " in \"" + text.substr(text.rfind('\n') + 1) + "\"";
-        EXPECT_EQ(Refusal([&] { ParseMaterialText(text, "m.txt", options); }), "m.txt:" + reason + quoted);
+        EXPECT_EQ(Refusal([&t = text, &o = options] { ParseMaterialText(t, "m.txt", o); }), "m.txt:" + reason + quoted);
     }
     // Quoted text: control characters shown as '?'; cut after 60 bytes, but not
     // inside a UTF-8 sequence.

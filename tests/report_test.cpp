@@ -184,7 +184,7 @@ TEST(SinglePoint, DcDkConductionAndRefusals) {
         {{4, 0.02, 1e9, 2, 0, 0}, "the maximum frequency 2 Hz gives fewer than 3 samples (the table starts at 1 Hz)"},
         {{4, 0.02, 1e9, 1e10, 0, 3}, "the single-point model has a negative loss tangent ("},
     };
-    for (const auto& [q, why] : refused) EXPECT_THAT(Failure([&] { FitSinglePoint(q); }), ::testing::StartsWith(why));
+    for (const auto& [q, why] : refused) EXPECT_THAT(Failure([&p = q] { FitSinglePoint(p); }), ::testing::StartsWith(why));
 }
 
 TEST(Renderings, JsonAndCsvCarryTheReportsOwnNumbers) {
