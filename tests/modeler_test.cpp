@@ -155,10 +155,10 @@ TEST(SetInputData, ValidatesFrequencyThenDkThenLossAndFloorsIt) {
         {true, {{1e9, 0.5, 0.1}}, {{}, kDkMsg}},
         {true, {{1e9, 4}}, {{}, kShortRow}},
     };
-    for (const auto& [conductivity, table, want] : cases)
-        ExpectLoad([&](Probe& p) {
-            conductivity ? p.SetInputDataUsingConductivity(table) : p.SetInputData(table);
-        }, want);
+    for (const auto& c : cases)
+        ExpectLoad([&c](Probe& p) {
+            std::get<0>(c) ? p.SetInputDataUsingConductivity(std::get<1>(c)) : p.SetInputData(std::get<1>(c));
+        }, std::get<2>(c));
 }
 
 TEST(ModelerInput, EveryInputAppendsAndTheSinglePointSwitchesTheReconstructionOff) {
