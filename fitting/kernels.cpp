@@ -97,9 +97,15 @@ Problem MakeProblem(const std::vector<double>& freqHz, const PoleratSamples& sam
     if (hMax > 0.0) prob.hScale = std::ldexp(1.0, std::ilogb(hMax));
     if (weighting == Weighting::kAbsolute) prob.errorScale = prob.hScale;
 
+    // The fit and its error depend only on the weights' ratios; divided by a
+    // power of two near the largest, their squares and sums stay in range
+    // whatever finite weights the caller gives.
+    double uMax = 0.0;
+    for (double u : userWeights) uMax = std::max(uMax, u);
+    const double uScale = uMax > 0.0 ? std::ldexp(1.0, std::ilogb(uMax)) : 1.0;
     prob.userWeight.resize(n);
     for (int i = 0; i < n; ++i)
-        prob.userWeight(i) = userWeights.empty() ? 1.0 : userWeights[static_cast<std::size_t>(i)];
+        prob.userWeight(i) = userWeights.empty() ? 1.0 : userWeights[static_cast<std::size_t>(i)] / uScale;
     CountRows(prob);
 
     for (const auto& row : samples)
