@@ -515,105 +515,144 @@ namespace {
 // Many more rows than this per column, and the Gram matrix is cheaper to form
 // than a QR factorisation.
 constexpr Eigen::Index kGramRowsPerColumn = 32;
+// Samples per block when the Gram matrix of a tall system is accumulated
+// without storing the system: large tables never allocate (and fault in) a
+// matrix of thousands of rows per solve.
+constexpr Eigen::Index kBlockSamples = 256;
 
-// R and Q'b of min ||A x - b||, A of full column rank, as a QR factorisation
-// gives them. For tall A (thousands of samples) from the Cholesky factor of
-// A'A, a quarter of the work; its squared condition number stays harmless for
-// unit columns unless they are nearly dependent, when Cholesky fails and QR
-// takes over.
-void Triangularise(const Eigen::MatrixXd& a, const Eigen::VectorXd& b, Eigen::MatrixXd& r, Eigen::VectorXd& qtb) {
-    const Eigen::Index cols = a.cols();
-    if (a.rows() >= kGramRowsPerColumn * cols) {
-        Eigen::MatrixXd gram = Eigen::MatrixXd::Zero(cols, cols);
-        gram.selfadjointView<Eigen::Lower>().rankUpdate(a.transpose());
-        const Eigen::LLT<Eigen::MatrixXd> llt(gram);
-        if (llt.info() == Eigen::Success) {
-            r = llt.matrixU();
-            qtb = llt.matrixL().solve(a.transpose() * b);
-            const double dMax = r.diagonal().cwiseAbs().maxCoeff(), dMin = r.diagonal().cwiseAbs().minCoeff();
-            if (dMin > 1e-6 * dMax) return;
+// The residue solve's columns for the samples at normalised frequencies `w`
+// (real rows, then imaginary rows), before the row weights. With passivity
+// enforced, a pair's coefficients (x, y) of r = x + j y are replaced by u = x
+// and v = x (a^2 - b^2) + 2 a b y: the pair's loss
+// w [(Q R - P S) + P w^2] / |den|^2 is non-negative for all w exactly when
+// u >= 0 and v >= 0, so bounds on (u, v) are the whole constraint.
+Eigen::MatrixXd Design(const Eigen::Ref<const Eigen::VectorXd>& w, const PoleSet& poles, bool passive, bool withD) {
+    const Eigen::Index n = w.size();
+    const Eigen::MatrixXd basis = RealBasis(w, poles);
+    const Eigen::Index states = basis.cols();
+    Eigen::MatrixXd design(2 * n, states + (withD ? 1 : 0));
+    design.leftCols(states) = basis;
+    Eigen::Index col = 0;
+    for (const auto& p : poles) {
+        if (p.imag() != 0.0 && passive) {
+            const double a = p.real(), b = p.imag();
+            const double g = 2.0 * a * b;
+            design.col(col) = basis.col(col) - basis.col(col + 1) * ((a * a - b * b) / g);
+            design.col(col + 1) = basis.col(col + 1) / g;
         }
+        col += p.imag() != 0.0 ? 2 : 1;
     }
-    Eigen::HouseholderQR<Eigen::MatrixXd> qr(a);
-    r = qr.matrixQR().topRows(cols).triangularView<Eigen::Upper>();
-    qtb = (qr.householderQ().adjoint() * b).head(cols);
+    if (withD) {
+        design.col(states).head(n).setOnes();
+        design.col(states).tail(n).setZero();
+    }
+    return design;
+}
+
+// R and Q'b of min ||A S x - b|| for the unit-column scaling S of the tall,
+// weighted design A of entry `e`, from the Cholesky factor of S A'A S
+// accumulated block by block: a quarter of a QR's work and no storage of A.
+// Its squared condition number stays harmless for unit columns unless they
+// are nearly dependent; then it returns false and the caller factorises.
+bool GramFactor(const Problem& prob, const PoleSet& poles, bool passive, bool withD, std::size_t e,
+                Eigen::Index cols, Eigen::MatrixXd& r, Eigen::VectorXd& qtb, Eigen::VectorXd& scale) {
+    const auto& h = prob.h[e];
+    const auto& wr = prob.wRe[e];
+    const auto& wi = prob.wIm[e];
+    Eigen::MatrixXd gram = Eigen::MatrixXd::Zero(cols, cols);
+    Eigen::VectorXd atb = Eigen::VectorXd::Zero(cols);
+    for (Eigen::Index i0 = 0; i0 < prob.n; i0 += kBlockSamples) {
+        const Eigen::Index m = std::min<Eigen::Index>(kBlockSamples, prob.n - i0);
+        Eigen::MatrixXd block = Design(prob.w.segment(i0, m), poles, passive, withD);
+        Eigen::VectorXd rowW(2 * m), rhs(2 * m);
+        rowW << wr.segment(i0, m), wi.segment(i0, m);
+        rhs << h.segment(i0, m).real().cwiseProduct(wr.segment(i0, m)),
+            h.segment(i0, m).imag().cwiseProduct(wi.segment(i0, m));
+        block = rowW.asDiagonal() * block;
+        gram.selfadjointView<Eigen::Lower>().rankUpdate(block.transpose());
+        atb.noalias() += block.transpose() * rhs;
+    }
+    scale.resize(cols);
+    for (Eigen::Index j = 0; j < cols; ++j) {
+        const double norm = std::sqrt(gram(j, j));
+        scale(j) = norm > 0.0 && std::isfinite(norm) ? 1.0 / norm : 1.0;
+    }
+    const Eigen::MatrixXd full = gram.selfadjointView<Eigen::Lower>();
+    const Eigen::LLT<Eigen::MatrixXd> llt(scale.asDiagonal() * full * scale.asDiagonal());
+    if (llt.info() != Eigen::Success) return false;
+    r = llt.matrixU();
+    qtb = llt.matrixL().solve(scale.cwiseProduct(atb));
+    const double dMax = r.diagonal().cwiseAbs().maxCoeff(), dMin = r.diagonal().cwiseAbs().minCoeff();
+    return dMin > 1e-6 * dMax && qtb.allFinite();
+}
+
+// min ||a x - b|| subject to x >= 0 for tall a: reduced to a square
+// triangular problem once, so that the active-set iterations work on
+// cols x cols instead of rows x cols. Clean relaxation data usually give
+// non-negative residues at once; the active set is needed only when they do
+// not.
+Eigen::VectorXd NonNegativeTriangular(const Eigen::MatrixXd& r, const Eigen::VectorXd& qtb) {
+    const double rMax = r.diagonal().cwiseAbs().maxCoeff();
+    const double rMin = r.diagonal().cwiseAbs().minCoeff();
+    if (rMin > 1e-10 * rMax) {
+        Eigen::VectorXd x = r.triangularView<Eigen::Upper>().solve(qtb);
+        if (x.allFinite() && x.minCoeff() >= 0.0) return x;
+    }
+    return Nnls(r, qtb);
 }
 
 }  // namespace
 
 Model SolveResidues(const Problem& prob, const PoleSet& poles, const Options& opt) {
     const Eigen::Index n = prob.n;
-    const Eigen::MatrixXd basis = RealBasis(prob.w, poles);
-    const Eigen::Index states = basis.cols();
+    const Eigen::Index states = StateCount(poles);
     const bool withD = !opt.omitConstant;
     const Eigen::Index cols = states + (withD ? 1 : 0);
     const bool passive = opt.enforcePassivity;
-
-    // With passivity enforced, a pair's coefficients (x, y) of r = x + j y
-    // are replaced by u = x and v = x (a^2 - b^2) + 2 a b y: the pair's loss
-    // w [(Q R - P S) + P w^2] / |den|^2 is non-negative for all w exactly when
-    // u >= 0 and v >= 0, so bounds on (u, v) are the whole constraint.
-    Eigen::MatrixXd design(2 * n, cols);
-    design.leftCols(states) = basis;
-    {
-        Eigen::Index col = 0;
-        for (const auto& p : poles) {
-            if (p.imag() != 0.0 && passive) {
-                const double a = p.real(), b = p.imag();
-                const double g = 2.0 * a * b;
-                const Eigen::VectorXd phi1 = basis.col(col), phi2 = basis.col(col + 1);
-                design.col(col) = phi1 - phi2 * ((a * a - b * b) / g);
-                design.col(col + 1) = phi2 / g;
-            }
-            col += p.imag() != 0.0 ? 2 : 1;
-        }
-    }
-    if (withD) {
-        design.col(states).head(n).setOnes();
-        design.col(states).tail(n).setZero();
-    }
+    const bool tall = cols > 0 && 2 * n >= kGramRowsPerColumn * cols;
+    // Small systems are stored whole, once for every entry.
+    Eigen::MatrixXd design;
+    const auto stored = [&]() -> const Eigen::MatrixXd& {
+        if (design.size() == 0) design = Design(prob.w, poles, passive, withD);
+        return design;
+    };
+    if (!tall) stored();
 
     Model model;
     model.poles = poles;
     const int entries = static_cast<int>(prob.h.size());
     for (int e = 0; e < entries; ++e) {
-        const auto& h = prob.h[static_cast<std::size_t>(e)];
-        const auto& wr = prob.wRe[static_cast<std::size_t>(e)];
-        const auto& wi = prob.wIm[static_cast<std::size_t>(e)];
-        Eigen::VectorXd rowW(2 * n), rhs(2 * n);
-        rowW << wr, wi;
-        rhs << h.real().cwiseProduct(wr), h.imag().cwiseProduct(wi);
-        Eigen::MatrixXd a = rowW.asDiagonal() * design;
-        const Eigen::VectorXd scale = NormaliseColumns(a);
-        Eigen::VectorXd x;
+        const auto ue = static_cast<std::size_t>(e);
+        Eigen::VectorXd x, scale;
+        Eigen::MatrixXd r;
+        Eigen::VectorXd qtb;
         if (cols == 0) {
             // No pole and no constant (a pair shrunk away from a strictly
             // proper model): nothing to solve, and Eigen's kernels must not
             // see the empty system.
-        } else if (passive) {
-            // Reduce to a square triangular problem once; the active-set
-            // iterations then work on cols x cols instead of 2n x cols.
-            if (a.rows() > a.cols()) {
-                Eigen::MatrixXd r;
-                Eigen::VectorXd qtb;
-                Triangularise(a, rhs, r, qtb);
-                // Clean relaxation data usually give non-negative residues at
-                // once; the active set is needed only when they do not.
-                const double rMax = r.diagonal().cwiseAbs().maxCoeff();
-                const double rMin = r.diagonal().cwiseAbs().minCoeff();
-                bool done = false;
-                if (rMin > 1e-10 * rMax) {
-                    x = r.triangularView<Eigen::Upper>().solve(qtb);
-                    done = x.allFinite() && x.minCoeff() >= 0.0;
-                }
-                if (!done) x = Nnls(r, qtb);
+        } else if (tall && GramFactor(prob, poles, passive, withD, ue, cols, r, qtb, scale)) {
+            x = passive ? NonNegativeTriangular(r, qtb) : Eigen::VectorXd(r.triangularView<Eigen::Upper>().solve(qtb));
+        } else {
+            const auto& h = prob.h[ue];
+            const auto& wr = prob.wRe[ue];
+            const auto& wi = prob.wIm[ue];
+            Eigen::VectorXd rowW(2 * n), rhs(2 * n);
+            rowW << wr, wi;
+            rhs << h.real().cwiseProduct(wr), h.imag().cwiseProduct(wi);
+            Eigen::MatrixXd a = rowW.asDiagonal() * stored();
+            scale = NormaliseColumns(a);
+            if (!passive) {
+                x = a.colPivHouseholderQr().solve(rhs);
+            } else if (a.rows() > a.cols()) {
+                Eigen::HouseholderQR<Eigen::MatrixXd> qr(a);
+                r = qr.matrixQR().topRows(cols).triangularView<Eigen::Upper>();
+                qtb = (qr.householderQ().adjoint() * rhs).head(cols);
+                x = NonNegativeTriangular(r, qtb);
             } else {
                 x = Nnls(a, rhs);
             }
-        } else {
-            x = a.colPivHouseholderQr().solve(rhs);
         }
-        x = x.cwiseProduct(scale);
+        if (cols > 0) x = x.cwiseProduct(scale);
 
         std::vector<std::complex<double>> res;
         Eigen::Index col = 0;
@@ -641,22 +680,32 @@ Model SolveResidues(const Problem& prob, const PoleSet& poles, const Options& op
 
 Eigen::VectorXd WeightedResidual(const Problem& prob, const Model& model) {
     const Eigen::Index n = prob.n;
-    const Eigen::MatrixXd basis = RealBasis(prob.w, model.poles);
+    const auto w = prob.w.array();
     Eigen::VectorXd r(2 * n * static_cast<Eigen::Index>(prob.h.size()));
+    // Term by term over all the samples at once (the basis of RealBasis
+    // without storing it).
+    Eigen::ArrayXd re(n), im(n), d1(n), d2(n);
     for (std::size_t e = 0; e < prob.h.size(); ++e) {
-        Eigen::VectorXd coef(basis.cols());
-        Eigen::Index col = 0;
+        re.setConstant(model.d[e]);
+        im.setZero();
         for (std::size_t k = 0; k < model.poles.size(); ++k) {
-            coef(col++) = model.residues[e][k].real();
-            if (model.poles[k].imag() != 0.0) coef(col++) = model.residues[e][k].imag();
+            const double a = model.poles[k].real(), b = model.poles[k].imag();
+            const double x = model.residues[e][k].real(), y = model.residues[e][k].imag();
+            if (b == 0.0) {
+                d1 = x / (a * a + w.square());
+                re -= a * d1;
+                im -= w * d1;
+            } else {
+                // x (1/(s-p) + 1/(s-p*)) + y (j/(s-p) - j/(s-p*))
+                d1 = 1.0 / (a * a + (w - b).square());
+                d2 = 1.0 / (a * a + (w + b).square());
+                re += (-a * x - y * b + w * y) * d1 + (-a * x - y * b - w * y) * d2;
+                im += (-x * w + x * b - a * y) * d1 + (-x * w - x * b + a * y) * d2;
+            }
         }
-        Eigen::VectorXd v = basis * coef;
-        v.head(n).array() += model.d[e];
         const Eigen::Index off = static_cast<Eigen::Index>(e) * 2 * n;
-        for (Eigen::Index i = 0; i < n; ++i) {
-            r(off + i) = prob.wRe[e](i) * (v(i) - prob.h[e](i).real());
-            r(off + n + i) = prob.wIm[e](i) * (v(n + i) - prob.h[e](i).imag());
-        }
+        r.segment(off, n) = prob.wRe[e].array() * (re - prob.h[e].real().array());
+        r.segment(off + n, n) = prob.wIm[e].array() * (im - prob.h[e].imag().array());
     }
     return r;
 }
