@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <utility>
 
 #include "fitting/engine.h"
@@ -247,6 +248,7 @@ private:
                 m_log += OrderLine(StateCount(m_kept.model.poles), m_kept, "steps in all (refined)");
         }
         m_log += OrderLine(StateCount(res.model.poles), res, res.refined ? "steps in all (refined)" : "relocations");
+        m_tried[StateCount(res.model.poles)] = res.model.poles;
         return res;
     }
 
@@ -420,6 +422,15 @@ private:
             probe.model = best.model;
             while (StateCount(probe.model.poles) > mid)
                 probe.model = SolveResidues(m_sub, Shrink(probe.model), m_opt);
+            // On a small table the poles the search placed at this order
+            // start the refinement nearer its end than the shrunk set does.
+            // (On noise, refinement from either ends near the same error, but
+            // from the search's rough poles it crawls there.)
+            const auto tried = m_tried.find(StateCount(probe.model.poles));
+            if (goal == Goal::kTarget && tried != m_tried.end()) {
+                Model placed = SolveResidues(m_sub, tried->second, m_opt);
+                if (ModelError(m_sub, placed) < ModelError(m_sub, probe.model)) probe.model = std::move(placed);
+            }
             Refine(m_sub, m_opt, probe);
             m_summary.iterations += probe.iterations;
             probe = OnAllSamples(m_full, m_opt, probe);
@@ -496,6 +507,7 @@ private:
     double m_optimism = 1.0;  // how much lower the subset's errors read than all the samples'
 
     std::vector<std::pair<int, double>> m_history;  // (states, error) of the kept orders
+    std::map<int, PoleSet> m_tried;                 // the last poles tried at each order
 };
 
 // Without a frequency above zero, or too few rows for even one relocated
