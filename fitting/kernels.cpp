@@ -601,6 +601,32 @@ Eigen::VectorXd NonNegativeTriangular(const Eigen::MatrixXd& r, const Eigen::Vec
     return Nnls(r, qtb);
 }
 
+// min ||a x - b|| subject to x >= 0 for a stored, unit-column a, by the
+// Cholesky factor R of a'a (R'R x = a'b) instead of a QR factorisation: a
+// third of the work. When no bound is active, one correction step
+// R'R dx = a'(b - a x) recovers the accuracy of QR (corrected semi-normal
+// equations, Björck 1987). Returns false when R is too ill-conditioned for
+// either; the caller factorises.
+bool SemiNormal(const Eigen::MatrixXd& a, const Eigen::VectorXd& b, Eigen::VectorXd& x) {
+    const Eigen::Index cols = a.cols();
+    Eigen::MatrixXd gram = Eigen::MatrixXd::Zero(cols, cols);
+    gram.selfadjointView<Eigen::Lower>().rankUpdate(a.transpose());
+    const Eigen::LLT<Eigen::MatrixXd> llt(gram);
+    if (llt.info() != Eigen::Success) return false;
+    const Eigen::MatrixXd r = llt.matrixU();
+    const double dMax = r.diagonal().cwiseAbs().maxCoeff(), dMin = r.diagonal().cwiseAbs().minCoeff();
+    if (!(dMin > 1e-6 * dMax)) return false;
+    const Eigen::VectorXd qtb = llt.matrixL().solve(a.transpose() * b);
+    if (!qtb.allFinite()) return false;
+    x = NonNegativeTriangular(r, qtb);
+    if (x.minCoeff() > 0.0) {
+        const Eigen::VectorXd dx = llt.solve(a.transpose() * (b - a * x));
+        const Eigen::VectorXd corrected = x + dx;
+        if (corrected.allFinite() && corrected.minCoeff() >= 0.0) x = corrected;
+    }
+    return true;
+}
+
 }  // namespace
 
 Model SolveResidues(const Problem& prob, const PoleSet& poles, const Options& opt) {
@@ -644,10 +670,12 @@ Model SolveResidues(const Problem& prob, const PoleSet& poles, const Options& op
             if (!passive) {
                 x = a.colPivHouseholderQr().solve(rhs);
             } else if (a.rows() > a.cols()) {
-                Eigen::HouseholderQR<Eigen::MatrixXd> qr(a);
-                r = qr.matrixQR().topRows(cols).triangularView<Eigen::Upper>();
-                qtb = (qr.householderQ().adjoint() * rhs).head(cols);
-                x = NonNegativeTriangular(r, qtb);
+                if (!SemiNormal(a, rhs, x)) {
+                    Eigen::HouseholderQR<Eigen::MatrixXd> qr(a);
+                    r = qr.matrixQR().topRows(cols).triangularView<Eigen::Upper>();
+                    qtb = (qr.householderQ().adjoint() * rhs).head(cols);
+                    x = NonNegativeTriangular(r, qtb);
+                }
             } else {
                 x = Nnls(a, rhs);
             }
