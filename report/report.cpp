@@ -263,7 +263,13 @@ ModelReport FitSinglePoint(const SinglePoint& p, const FitOptions& options,
 std::complex<double> EvaluateModel(const ModelReport& r, double freqHz) {
     const std::complex<double> s(0.0, kTwoPi * freqHz);
     std::complex<double> eps(r.epsInf, 0.0);
-    for (std::size_t k = 0; k < r.poles.size(); ++k) eps += r.residues[k] / (s - r.poles[k]);
+    // r / d as r conj(d) / |d|^2: the library's complex division guards
+    // against overflow no pole or frequency here comes near, at many times
+    // the cost, and reports evaluate the model at thousands of frequencies.
+    for (std::size_t k = 0; k < r.poles.size(); ++k) {
+        const std::complex<double> d = s - r.poles[k];
+        eps += r.residues[k] * std::conj(d) / std::norm(d);
+    }
     return eps;
 }
 
