@@ -151,8 +151,11 @@ Model SolveResidues(const Problem& prob, const PoleSet& poles, const Options& op
 
 /// Moves the real poles of `start` to lower the (constrained) error further,
 /// by Levenberg-Marquardt steps with the residues re-solved at every step.
-/// Returns `start` unchanged when no step improves it.
-Model RefinePoles(const Problem& prob, const Model& start, const Options& opt, int maxIter, int* iterations);
+/// Returns `start` unchanged when no step improves it. With a positive
+/// `goal` it also stops once its progress, extrapolated, cannot bring the
+/// error down to the goal: the caller only needs to know the order misses it.
+Model RefinePoles(const Problem& prob, const Model& start, const Options& opt, int maxIter, int* iterations,
+                  double goal = 0.0);
 
 /// The model's deviation from the samples, each real and imaginary row times
 /// its weight, stacked entry after entry (real rows, then imaginary rows).

@@ -21,6 +21,11 @@ namespace {
 // A step that lowers the squared error by less than this fraction ends the
 // refinement: the search judges errors to a percent, not to parts per million.
 constexpr double kSettled = 1e-4;
+// Given a goal, the refinement stops once two decreases in a row have shrunk
+// and their geometric continuation leaves the error above the goal by this
+// factor (the caller judges on every sample, where the error may differ a
+// little from the one refined here).
+constexpr double kGoalMargin = 1.5;
 
 // The Gauss-Newton normal equations H = J'J and g = J'r of Kaufman's
 // Jacobian J with respect to theta_k = log|a_k| of the real poles listed in
@@ -89,7 +94,8 @@ void NormalEquations(const Problem& prob, const Model& model, const std::vector<
 
 }  // namespace
 
-Model RefinePoles(const Problem& prob, const Model& start, const Options& opt, int maxIter, int* iterations) {
+Model RefinePoles(const Problem& prob, const Model& start, const Options& opt, int maxIter, int* iterations,
+                  double goal) {
     std::vector<std::size_t> free;
     for (std::size_t k = 0; k < start.poles.size(); ++k)
         if (start.poles[k].imag() == 0.0 && start.poles[k].real() < 0.0) free.push_back(k);
@@ -101,6 +107,9 @@ Model RefinePoles(const Problem& prob, const Model& start, const Options& opt, i
     Eigen::VectorXd r = WeightedResidual(prob, model);
     double cost = r.squaredNorm();
     double mu = -1.0;
+    // The last two decreases of the cost, for the extrapolation.
+    double lastDrop = 0.0, dropBefore = 0.0;
+    const double goalCost = goal * kGoalMargin * goal * kGoalMargin * prob.weightSum;
     for (int it = 0; it < maxIter; ++it) {
         if (iterations != nullptr) *iterations = it + 1;
         Eigen::MatrixXd h;
@@ -129,11 +138,19 @@ Model RefinePoles(const Problem& prob, const Model& start, const Options& opt, i
             if (c < cost) {
                 improved = true;
                 const double gain = (cost - c) / cost;
+                const double drop = cost - c;
                 model = std::move(trial);
                 r = rt;
                 cost = c;
                 mu = std::max(mu / 3.0, 1e-15);
                 if (gain < kSettled) return model;
+                if (goal > 0.0 && dropBefore > 0.0 && lastDrop < dropBefore && drop < lastDrop) {
+                    // Geometric decreases: the rest sums to drop q / (1 - q).
+                    const double q = std::max(drop / lastDrop, lastDrop / dropBefore);
+                    if (cost - drop * q / (1.0 - q) > goalCost) return model;
+                }
+                dropBefore = lastDrop;
+                lastDrop = drop;
             } else {
                 mu *= 4.0;
             }

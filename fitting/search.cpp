@@ -82,10 +82,10 @@ void Report(const Options& opt, double fraction, const std::string& message) {
 
 // Moves the poles to the best the order can do under the constraints; pays
 // off where relocation is biased (noise) or blind (active constraints).
-void Refine(const Problem& prob, const Options& opt, OrderResult& res) {
+void Refine(const Problem& prob, const Options& opt, OrderResult& res, double goal = 0.0) {
     if (res.refined) return;
     int its = 0;
-    res.model = RefinePoles(prob, res.model, opt, kRefineIterations, &its);
+    res.model = RefinePoles(prob, res.model, opt, kRefineIterations, &its, goal);
     res.error = ModelError(prob, res.model);
     res.iterations += its;
     res.refined = true;
@@ -379,6 +379,18 @@ private:
         return std::max(1, StateCount(higher.model.poles) - StateCount(lower.model.poles));
     }
 
+    // The largest error of `states` states that can meet `goal` against
+    // `higher` (the structure of the residual aside).
+    double Needed(const OrderResult& higher, int states, Goal goal) const {
+        const int dropped = std::max(1, StateCount(higher.model.poles) - states);
+        switch (goal) {
+            case Goal::kTarget: return m_opt.targetError;
+            case Goal::kNoiseFloor: return higher.error / std::pow(1.0 - m_opt.stallRatio, dropped);
+            case Goal::kPlateau: return higher.error / std::pow(1.0 - kNegligibleGain, dropped);
+        }
+        return 0.0;
+    }
+
     bool Meets(const OrderResult& lower, const OrderResult& higher, Goal goal) const {
         switch (goal) {
             case Goal::kTarget: return lower.error <= m_opt.targetError;
@@ -431,7 +443,7 @@ private:
                 Model placed = SolveResidues(m_sub, tried->second, m_opt);
                 if (ModelError(m_sub, placed) < ModelError(m_sub, probe.model)) probe.model = std::move(placed);
             }
-            Refine(m_sub, m_opt, probe);
+            Refine(m_sub, m_opt, probe, Needed(kept, StateCount(probe.model.poles), goal));
             m_summary.iterations += probe.iterations;
             probe = OnAllSamples(m_full, m_opt, probe);
             Note(probe);
