@@ -140,11 +140,9 @@ Problem MakeProblem(const std::vector<double>& freqHz, const PoleratSamples& sam
 
 Problem Subset(const Problem& prob, int count) {
     if (count >= prob.n || !prob.anyPositive) return prob;
-    // Sort by frequency (the caller's order is free), then take the sample
+    // In rising frequency (the caller's order is free), take the sample
     // nearest to each of `count` log-spaced targets.
-    std::vector<int> idx(static_cast<std::size_t>(prob.n));
-    for (int i = 0; i < prob.n; ++i) idx[static_cast<std::size_t>(i)] = i;
-    std::stable_sort(idx.begin(), idx.end(), [&](int a, int b) { return prob.w(a) < prob.w(b); });
+    const std::vector<int>& idx = prob.byFrequency;
     std::vector<int> pick;
     std::size_t first = 0;
     while (first < idx.size() && !(prob.w(idx[first]) > 0.0)) pick.push_back(idx[first++]);
@@ -535,7 +533,7 @@ constexpr Eigen::Index kGramRowsPerColumn = 32;
 // Samples per block when the Gram matrix of a tall system is accumulated
 // without storing the system: large tables never allocate (and fault in) a
 // matrix of thousands of rows per solve.
-constexpr Eigen::Index kBlockSamples = 256;
+constexpr Eigen::Index kBlockSamples = 512;
 
 // The residue solve's columns for the samples at normalised frequencies `w`
 // (real rows, then imaginary rows), before the row weights. With passivity
