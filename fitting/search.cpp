@@ -51,6 +51,8 @@ constexpr double kJumpFraction = 0.6;
 // above white noise's still holds a feature of the data that poles may follow.
 constexpr double kStructure = 4.0;
 constexpr int kStructureSamples = 1000;
+// Samples on which a large table's lower orders are judged while checking below.
+constexpr int kJudgeSamples = 1000;
 // A pole that lowers the error by less than this fraction buys nothing; after
 // this many such orders in a row the search gives up even on a structured
 // residual (the data have a shape no model of this kind follows).
@@ -426,6 +428,14 @@ private:
     // probe drops a single pole: where the search climbed one pole at a time
     // the answer is usually the kept order, and that probe alone settles it.
     OrderResult Descend(OrderResult kept, int floor, Goal goal, bool oneFewerFirst = false) {
+        // On a large table a lower order is judged against the kept one on a
+        // log-spread sample of the band: the goals below the target compare
+        // errors, which such a sample measures alike for both, at a fraction
+        // of the cost of every sample. The answer is measured on all of them.
+        const bool sampled = goal != Goal::kTarget && m_full.n > 2 * kJudgeSamples;
+        const Problem sample = sampled ? Subset(m_full, kJudgeSamples) : Problem{};
+        const Problem& judge = sampled ? sample : m_full;
+        if (sampled) kept = OnAllSamples(judge, m_opt, kept);
         OrderResult best = kept;
         int lo = std::max(1, floor), hi = StateCount(kept.model.poles);
         for (bool first = true; lo < hi; first = false) {
@@ -445,8 +455,8 @@ private:
             }
             Refine(m_sub, m_opt, probe, Needed(kept, StateCount(probe.model.poles), goal));
             m_summary.iterations += probe.iterations;
-            probe = OnAllSamples(m_full, m_opt, probe);
-            Note(probe);
+            probe = OnAllSamples(judge, m_opt, probe);
+            Note(probe, sampled ? "steps (checking below, on a sample of the band)" : "steps (checking below)");
             if (Meets(probe, kept, goal)) {
                 best = std::move(probe);
                 hi = StateCount(best.model.poles);
@@ -454,13 +464,13 @@ private:
                 lo = mid + 1;
             }
         }
-        return best;
+        return sampled ? OnAllSamples(m_full, m_opt, best) : best;
     }
 
-    void Note(const OrderResult& lower) {
+    void Note(const OrderResult& lower, const char* what = "steps (checking below)") {
         const int states = StateCount(lower.model.poles);
         m_summary.steps.push_back({states, lower.error, lower.iterations, lower.condition});
-        m_log += OrderLine(states, lower, "steps (checking below)");
+        m_log += OrderLine(states, lower, what);
     }
 
     // After the search: give the kept order its best poles when it missed the
