@@ -23,6 +23,36 @@ Eigen::VectorXd SolveOnSet(const Eigen::MatrixXd& a, const Eigen::VectorXd& b,
     return z;
 }
 
+// Guesses the solution's support: all columns, less those whose least-squares
+// coefficient comes out non-positive, a few times over. The guess is kept only
+// when it meets the optimality conditions the active-set method ends on (no
+// column left out could lower the residual), so it returns the same solution
+// in a fraction of the steps when only a few terms are held at zero, as after
+// a small move of the poles.
+bool GuessSupport(const Eigen::MatrixXd& a, const Eigen::VectorXd& b, double tol, Eigen::VectorXd& x) {
+    constexpr int kRounds = 3;
+    std::vector<int> set(static_cast<std::size_t>(a.cols()));
+    for (std::size_t j = 0; j < set.size(); ++j) set[j] = static_cast<int>(j);
+    for (int round = 0; round < kRounds && !set.empty(); ++round) {
+        const Eigen::VectorXd z = SolveOnSet(a, b, set);
+        std::vector<int> kept;
+        for (int j : set)
+            if (z(j) > 0.0) kept.push_back(j);
+        if (kept.size() == set.size()) {
+            if (!z.allFinite()) return false;
+            const Eigen::VectorXd grad = a.transpose() * (b - a * z);
+            std::vector<bool> in(static_cast<std::size_t>(a.cols()), false);
+            for (int j : set) in[static_cast<std::size_t>(j)] = true;
+            for (Eigen::Index j = 0; j < a.cols(); ++j)
+                if (!in[static_cast<std::size_t>(j)] && grad(j) > tol) return false;
+            x = z;
+            return true;
+        }
+        set = std::move(kept);
+    }
+    return false;
+}
+
 }  // namespace
 
 Eigen::VectorXd Nnls(const Eigen::MatrixXd& a, const Eigen::VectorXd& b) {
@@ -36,6 +66,7 @@ Eigen::VectorXd Nnls(const Eigen::MatrixXd& a, const Eigen::VectorXd& b) {
                        std::max(b.cwiseAbs().maxCoeff(), 1e-300) *
                        static_cast<double>(std::max(a.rows(), cols));
     const int maxOuter = 3 * static_cast<int>(cols) + 10;
+    if (GuessSupport(a, b, tol, x)) return x;
 
     Eigen::VectorXd grad = a.transpose() * (b - a * x);
     for (int outer = 0; outer < maxOuter; ++outer) {
