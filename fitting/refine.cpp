@@ -48,8 +48,10 @@ void NormalEquations(const Problem& prob, const Model& model, const std::vector<
             const double a = model.poles[free[static_cast<std::size_t>(j)]].real();
             const double rk = res[free[static_cast<std::size_t>(j)]].real();
             for (Eigen::Index i = 0; i < n; ++i) {
-                // d/dtheta r/(s - a) = r a / (s - a)^2, s = j w
-                const std::complex<double> t = 1.0 / std::complex<double>(-a, prob.w(i));
+                // d/dtheta r/(s - a) = r a / (s - a)^2, s = j w; 1/(s - a)
+                // written out, without the library's guarded complex division.
+                const double den = a * a + prob.w(i) * prob.w(i);
+                const std::complex<double> t(-a / den, -prob.w(i) / den);
                 const std::complex<double> v = rk * a * t * t;
                 d(i, j) = wr(i) * v.real();
                 d(n + i, j) = wi(i) * v.imag();
@@ -85,10 +87,21 @@ void NormalEquations(const Problem& prob, const Model& model, const std::vector<
             scale(c) = norm > 0.0 ? 1.0 / norm : 1.0;
             a.col(c) *= scale(c);
         }
-        const Eigen::LDLT<Eigen::MatrixXd> gram(a.transpose() * a);
         const Eigen::MatrixXd ad = a.transpose() * d;
-        h.noalias() -= ad.transpose() * gram.solve(ad);
-        g.noalias() -= ad.transpose() * gram.solve(a.transpose() * re);
+        const Eigen::VectorXd ar = a.transpose() * re;
+        Eigen::MatrixXd gm = Eigen::MatrixXd::Zero(na, na);
+        gm.selfadjointView<Eigen::Lower>().rankUpdate(a.transpose());
+        // Unit columns of full rank: Cholesky; a rank-deficient set of free
+        // columns needs the pivoted factorisation.
+        const Eigen::LLT<Eigen::MatrixXd> llt(gm);
+        if (llt.info() == Eigen::Success) {
+            h.noalias() -= ad.transpose() * llt.solve(ad);
+            g.noalias() -= ad.transpose() * llt.solve(ar);
+        } else {
+            const Eigen::LDLT<Eigen::MatrixXd> ldlt(gm.selfadjointView<Eigen::Lower>());
+            h.noalias() -= ad.transpose() * ldlt.solve(ad);
+            g.noalias() -= ad.transpose() * ldlt.solve(ar);
+        }
     }
 }
 
