@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "fitting/constants.h"
+#include "fitting/engine.h"
 #include "fitting/polerat.h"
 #include "modeler/FitEngine.h"
 #include "probe.h"
@@ -315,6 +316,47 @@ TEST(PoleratErrors, BadInputAndSettingsAreRefusedWithASentenceNamingTheFault) {
             EXPECT_EQ(e.what(), want);
             EXPECT_EQ(std::make_tuple(fit.record, fit.record->d[0][0]), std::make_tuple(earlier, 7.0));
         }
+    }
+}
+
+TEST(PoleratLargeTable, ReportsTheErrorOnEverySampleWhenItStopsOnTheNoise) {
+    // Lower orders of a large table are checked on a sample of it; the
+    // answer's error is still that of all 10,000 samples, each part relative.
+    const auto f = LogSpace(1e3, 1e11, 10000);
+    std::mt19937 rng(5);
+    const Samples h = Noisy(At(f, [](double x) { return 3.74 + 0.0511 * std::log(Cx(1.5915e11, x) / Cx(7.04e4, x)); }),
+                            1e-3, rng);
+    const Fit fit(f, {{h}});
+    double sum = 0.0;
+    for (std::size_t i = 0; i < f.size(); ++i) {
+        const Cx m = Evaluate(*fit.record, f[i]);
+        sum += std::norm(Cx((m.real() - h[i].real()) / h[i].real(), (m.imag() - h[i].imag()) / h[i].imag()));
+    }
+    EXPECT_NEAR(fit.error, std::sqrt(sum / (2.0 * f.size())), 1e-9 * fit.error);
+    EXPECT_EQ(fit.info[0][4], 1) << fit.log;
+    ExpectStableAndPassive(*fit.record);
+}
+
+TEST(PoleratNnls, IsTheBestPositiveLeastSquaresFitOverEveryChoiceOfColumns) {
+    // The optimum is the least-squares fit on the columns it uses, all of
+    // whose coefficients are positive; every such fit is feasible.
+    std::mt19937 rng(3);
+    std::normal_distribution<double> g(0.0, 1.0);
+    for (int k = 0; k < 300; ++k) {
+        const int cols = 1 + k % 7, rows = cols + 1 + k % 5;
+        const Eigen::MatrixXd a = Eigen::MatrixXd::NullaryExpr(rows, cols, [&] { return g(rng); });
+        const Eigen::VectorXd b = Eigen::VectorXd::NullaryExpr(rows, [&] { return g(rng); });
+        double best = b.squaredNorm();
+        for (int mask = 1; mask < (1 << cols); ++mask) {
+            std::vector<Eigen::Index> set;
+            for (int j = 0; j < cols; ++j)
+                if (mask >> j & 1) set.push_back(j);
+            const Eigen::MatrixXd sub = a(Eigen::all, set);
+            const Eigen::VectorXd z = sub.colPivHouseholderQr().solve(b);
+            if (z.minCoeff() > 0.0) best = std::min(best, (sub * z - b).squaredNorm());
+        }
+        const Eigen::VectorXd x = polerat::detail::Nnls(a, b);
+        EXPECT_TRUE(x.minCoeff() >= 0.0 && std::fabs((a * x - b).squaredNorm() - best) <= 1e-10 * (1.0 + best)) << k;
     }
 }
 
