@@ -564,6 +564,16 @@ Eigen::MatrixXd Design(const Eigen::Ref<const Eigen::VectorXd>& w, const PoleSet
     return design;
 }
 
+// The Cholesky factor of the Gram matrix of unit columns, when it exists and
+// the columns are far enough from dependent for the squared condition number
+// of the semi-normal equations to stay harmless.
+bool UsableCholesky(const Eigen::MatrixXd& gram, Eigen::LLT<Eigen::MatrixXd>& llt) {
+    llt.compute(gram);
+    if (llt.info() != Eigen::Success) return false;
+    const auto d = llt.matrixLLT().diagonal().cwiseAbs();
+    return d.minCoeff() > 1e-6 * d.maxCoeff();
+}
+
 // R and Q'b of min ||A S x - b|| for the unit-column scaling S of the tall,
 // weighted design A of entry `e`, from the Cholesky factor of S A'A S
 // accumulated block by block: a quarter of a QR's work and no storage of A.
@@ -593,12 +603,11 @@ bool GramFactor(const Problem& prob, const PoleSet& poles, bool passive, bool wi
         scale(j) = norm > 0.0 && std::isfinite(norm) ? 1.0 / norm : 1.0;
     }
     const Eigen::MatrixXd full = gram.selfadjointView<Eigen::Lower>();
-    const Eigen::LLT<Eigen::MatrixXd> llt(scale.asDiagonal() * full * scale.asDiagonal());
-    if (llt.info() != Eigen::Success) return false;
+    Eigen::LLT<Eigen::MatrixXd> llt;
+    if (!UsableCholesky(scale.asDiagonal() * full * scale.asDiagonal(), llt)) return false;
     r = llt.matrixU();
     qtb = llt.matrixL().solve(scale.cwiseProduct(atb));
-    const double dMax = r.diagonal().cwiseAbs().maxCoeff(), dMin = r.diagonal().cwiseAbs().minCoeff();
-    return dMin > 1e-6 * dMax && qtb.allFinite();
+    return qtb.allFinite();
 }
 
 // min ||a x - b|| subject to x >= 0 for tall a: reduced to a square
@@ -626,11 +635,9 @@ bool SemiNormal(const Eigen::MatrixXd& a, const Eigen::VectorXd& b, Eigen::Vecto
     const Eigen::Index cols = a.cols();
     Eigen::MatrixXd gram = Eigen::MatrixXd::Zero(cols, cols);
     gram.selfadjointView<Eigen::Lower>().rankUpdate(a.transpose());
-    const Eigen::LLT<Eigen::MatrixXd> llt(gram);
-    if (llt.info() != Eigen::Success) return false;
+    Eigen::LLT<Eigen::MatrixXd> llt;
+    if (!UsableCholesky(gram, llt)) return false;
     const Eigen::MatrixXd r = llt.matrixU();
-    const double dMax = r.diagonal().cwiseAbs().maxCoeff(), dMin = r.diagonal().cwiseAbs().minCoeff();
-    if (!(dMin > 1e-6 * dMax)) return false;
     const Eigen::VectorXd qtb = llt.matrixL().solve(a.transpose() * b);
     if (!qtb.allFinite()) return false;
     x = NonNegativeTriangular(r, qtb);

@@ -87,21 +87,22 @@ void NormalEquations(const Problem& prob, const Model& model, const std::vector<
             scale(c) = norm > 0.0 ? 1.0 / norm : 1.0;
             a.col(c) *= scale(c);
         }
-        const Eigen::MatrixXd ad = a.transpose() * d;
-        const Eigen::VectorXd ar = a.transpose() * re;
+        // A'D and A'r side by side, solved against A'A at once.
+        Eigen::MatrixXd adr(na, nf + 1);
+        adr.leftCols(nf).noalias() = a.transpose() * d;
+        adr.col(nf).noalias() = a.transpose() * re;
         Eigen::MatrixXd gm = Eigen::MatrixXd::Zero(na, na);
         gm.selfadjointView<Eigen::Lower>().rankUpdate(a.transpose());
         // Unit columns of full rank: Cholesky; a rank-deficient set of free
         // columns needs the pivoted factorisation.
         const Eigen::LLT<Eigen::MatrixXd> llt(gm);
-        if (llt.info() == Eigen::Success) {
-            h.noalias() -= ad.transpose() * llt.solve(ad);
-            g.noalias() -= ad.transpose() * llt.solve(ar);
-        } else {
-            const Eigen::LDLT<Eigen::MatrixXd> ldlt(gm.selfadjointView<Eigen::Lower>());
-            h.noalias() -= ad.transpose() * ldlt.solve(ad);
-            g.noalias() -= ad.transpose() * ldlt.solve(ar);
-        }
+        const Eigen::MatrixXd sol = llt.info() == Eigen::Success
+                                        ? Eigen::MatrixXd(llt.solve(adr))
+                                        : Eigen::MatrixXd(Eigen::LDLT<Eigen::MatrixXd>(
+                                              gm.selfadjointView<Eigen::Lower>()).solve(adr));
+        const auto ad = adr.leftCols(nf);
+        h.noalias() -= ad.transpose() * sol.leftCols(nf);
+        g.noalias() -= ad.transpose() * sol.col(nf);
     }
 }
 
