@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
         (baseline ? polerat_baseline_cleanup : polerat_cleanup)(record);
     }
     std::printf("seed %llu: %d of %d within target with at most 2 extra poles (%d above target, %d with more "
-                "poles); %.1f ms per fit\n",
+                "poles); %.3f ms per fit\n",
                 seed, good, cases, missed, extra, 1e3 * seconds / cases);
     return 0;
 }

@@ -119,7 +119,7 @@ OrderResult Polish(const Problem& prob, const Options& opt, PoleSet poles, std::
     const int maxIter = opt.maxIterations > 0 ? opt.maxIterations : kPolishIterations;
     for (int it = 1; it <= maxIter; ++it) {
         double condition = 0.0;
-        PoleSet next = Relocate(prob, poles, opt, &condition);
+        PoleSet next = Relocate(prob, poles, opt, &condition, true);
         Model model = SolveResidues(prob, next, opt);
         const double err = ModelError(prob, model);
         const double change = PoleChange(poles, next);
