@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
+#include <vector>
 
 #include "fitting/constants.h"
 #include "fitting/engine.h"
@@ -589,53 +591,72 @@ bool UsableCholesky(const Eigen::MatrixXd& gram, Eigen::LLT<Eigen::MatrixXd>& ll
 // cancels less is taken.
 constexpr double kPartialFractionLoss = 1.0 / 16.0;
 
+// One block of at most kBlockSamples samples of entry `e`, held on the stack:
+// large tables are walked block by block, so that no pass over them
+// allocates (and faults in) arrays of their size.
+struct SampleBlock {
+    using Array = Eigen::Array<double, Eigen::Dynamic, 1, 0, kBlockSamples, 1>;
+    Array w, x, alpha, beta, betaX, alphaHr, betaHiW;
+    SampleBlock(const Problem& prob, std::size_t e, Eigen::Index i0, Eigen::Index m)
+        : w(prob.w.segment(i0, m)), x(w.square()), alpha(prob.wRe[e].segment(i0, m).array().square()),
+          beta(prob.wIm[e].segment(i0, m).array().square()), betaX(beta * x),
+          alphaHr(alpha * prob.h[e].segment(i0, m).real().array()),
+          betaHiW(beta * prob.h[e].segment(i0, m).imag().array() * w) {}
+};
+
 void RealPoleGram(const Problem& prob, const PoleSet& poles, bool withD, std::size_t e, Eigen::MatrixXd& gram,
                   Eigen::VectorXd& atb) {
-    const Eigen::Index n = prob.n;
     const Eigen::Index states = static_cast<Eigen::Index>(poles.size());
-    const Eigen::ArrayXd x = prob.w.array().square();
-    const Eigen::ArrayXd alpha = prob.wRe[e].array().square();  // real rows' squared weights
-    const Eigen::ArrayXd beta = prob.wIm[e].array().square();   // imaginary rows'
-    const Eigen::ArrayXd betaX = beta * x;
-    const Eigen::ArrayXd alphaHr = alpha * prob.h[e].real().array();
-    const Eigen::ArrayXd betaHiW = beta * prob.h[e].imag().array() * prob.w.array();
-    // Per pole: S = sum alpha q, T = sum beta x q, U = sum beta a^2 q.
-    Eigen::VectorXd sq(states), s(states), t(states), u(states);
-    Eigen::ArrayXd q(n);
+    Eigen::VectorXd a(states), sq(states);
     for (Eigen::Index j = 0; j < states; ++j) {
-        const double a = poles[static_cast<std::size_t>(j)].real();
-        sq(j) = a * a;
-        q = 1.0 / (sq(j) + x);
-        s(j) = (alpha * q).sum();
-        t(j) = (betaX * q).sum();
-        u(j) = sq(j) * (beta * q).sum();
-        gram(j, j) = sq(j) * (alpha * q.square()).sum() + (betaX * q.square()).sum();
-        atb(j) = -a * (alphaHr * q).sum() - (betaHiW * q).sum();
-        if (withD) gram(states, j) = -a * s(j);
+        a(j) = poles[static_cast<std::size_t>(j)].real();
+        sq(j) = a(j) * a(j);
     }
-    if (withD) {
-        gram(states, states) = alpha.sum();
-        atb(states) = alphaHr.sum();
+    // Per pole: S = sum alpha q, T = sum beta x q, U = a^2 sum beta q.
+    Eigen::VectorXd s = Eigen::VectorXd::Zero(states), t = s, u = s;
+    SampleBlock::Array q;
+    for (Eigen::Index i0 = 0; i0 < prob.n; i0 += kBlockSamples) {
+        const SampleBlock b(prob, e, i0, std::min<Eigen::Index>(kBlockSamples, prob.n - i0));
+        for (Eigen::Index j = 0; j < states; ++j) {
+            q = 1.0 / (sq(j) + b.x);
+            s(j) += (b.alpha * q).sum();
+            t(j) += (b.betaX * q).sum();
+            u(j) += sq(j) * (b.beta * q).sum();
+            gram(j, j) += sq(j) * (b.alpha * q.square()).sum() + (b.betaX * q.square()).sum();
+            atb(j) -= a(j) * (b.alphaHr * q).sum() + (b.betaHiW * q).sum();
+        }
+        if (withD) {
+            gram(states, states) += b.alpha.sum();
+            atb(states) += b.alphaHr.sum();
+        }
     }
-    Eigen::ArrayXd qk(n);
+    if (withD)
+        for (Eigen::Index j = 0; j < states; ++j) gram(states, j) = -a(j) * s(j);
+    std::vector<std::pair<Eigen::Index, Eigen::Index>> direct;
     for (Eigen::Index j = 0; j < states; ++j)
         for (Eigen::Index k = j + 1; k < states; ++k) {
-            const double aa = poles[static_cast<std::size_t>(j)].real() * poles[static_cast<std::size_t>(k)].real();
             const double gap = sq(k) - sq(j);
             const double dS = s(j) - s(k);
             const bool useT = std::max(t(j), t(k)) <= std::max(u(j), u(k));
             const double dI = useT ? t(j) - t(k) : u(k) - u(j);
             const double sizeI = useT ? std::max(t(j), t(k)) : std::max(u(j), u(k));
             if (gap != 0.0 && std::fabs(dS) >= kPartialFractionLoss * std::max(s(j), s(k)) &&
-                std::fabs(dI) >= kPartialFractionLoss * sizeI) {
-                gram(k, j) = (aa * dS + dI) / gap;
-            } else {
-                q = 1.0 / (sq(j) + x);
-                qk = 1.0 / (sq(k) + x);
-                q *= qk;
-                gram(k, j) = aa * (alpha * q).sum() + (betaX * q).sum();
-            }
+                std::fabs(dI) >= kPartialFractionLoss * sizeI)
+                gram(k, j) = (a(j) * a(k) * dS + dI) / gap;
+            else
+                direct.emplace_back(k, j);
         }
+    if (direct.empty()) return;
+    SampleBlock::Array qk;
+    for (Eigen::Index i0 = 0; i0 < prob.n; i0 += kBlockSamples) {
+        const SampleBlock b(prob, e, i0, std::min<Eigen::Index>(kBlockSamples, prob.n - i0));
+        for (const auto& [k, j] : direct) {
+            q = 1.0 / (sq(j) + b.x);
+            qk = 1.0 / (sq(k) + b.x);
+            q *= qk;
+            gram(k, j) += a(j) * a(k) * (b.alpha * q).sum() + (b.betaX * q).sum();
+        }
+    }
 }
 
 // R and Q'b of min ||A S x - b|| for the unit-column scaling S of the tall,
@@ -794,40 +815,65 @@ Model SolveResidues(const Problem& prob, const PoleSet& poles, const Options& op
     return model;
 }
 
+namespace {
+
+// The weighted residual of entry `e` at the samples [i0, i0 + m), m at most
+// kBlockSamples: real parts into `re`, imaginary parts into `im`. The model is
+// summed term by term (the basis of RealBasis without storing it).
+void BlockResidual(const Problem& prob, const Model& model, std::size_t e, Eigen::Index i0, Eigen::Index m,
+                   SampleBlock::Array& re, SampleBlock::Array& im) {
+    const SampleBlock::Array w = prob.w.segment(i0, m);
+    SampleBlock::Array d1(m), d2(m);
+    re.setConstant(m, model.d[e]);
+    im.setZero(m);
+    for (std::size_t k = 0; k < model.poles.size(); ++k) {
+        const double a = model.poles[k].real(), b = model.poles[k].imag();
+        const double x = model.residues[e][k].real(), y = model.residues[e][k].imag();
+        if (b == 0.0) {
+            d1 = x / (a * a + w.square());
+            re -= a * d1;
+            im -= w * d1;
+        } else {
+            // x (1/(s-p) + 1/(s-p*)) + y (j/(s-p) - j/(s-p*))
+            d1 = 1.0 / (a * a + (w - b).square());
+            d2 = 1.0 / (a * a + (w + b).square());
+            re += (-a * x - y * b + w * y) * d1 + (-a * x - y * b - w * y) * d2;
+            im += (-x * w + x * b - a * y) * d1 + (-x * w - x * b + a * y) * d2;
+        }
+    }
+    re = prob.wRe[e].segment(i0, m).array() * (re - prob.h[e].segment(i0, m).real().array());
+    im = prob.wIm[e].segment(i0, m).array() * (im - prob.h[e].segment(i0, m).imag().array());
+}
+
+}  // namespace
+
 Eigen::VectorXd WeightedResidual(const Problem& prob, const Model& model) {
     const Eigen::Index n = prob.n;
-    const auto w = prob.w.array();
     Eigen::VectorXd r(2 * n * static_cast<Eigen::Index>(prob.h.size()));
-    // Term by term over all the samples at once (the basis of RealBasis
-    // without storing it).
-    Eigen::ArrayXd re(n), im(n), d1(n), d2(n);
+    SampleBlock::Array re, im;
     for (std::size_t e = 0; e < prob.h.size(); ++e) {
-        re.setConstant(model.d[e]);
-        im.setZero();
-        for (std::size_t k = 0; k < model.poles.size(); ++k) {
-            const double a = model.poles[k].real(), b = model.poles[k].imag();
-            const double x = model.residues[e][k].real(), y = model.residues[e][k].imag();
-            if (b == 0.0) {
-                d1 = x / (a * a + w.square());
-                re -= a * d1;
-                im -= w * d1;
-            } else {
-                // x (1/(s-p) + 1/(s-p*)) + y (j/(s-p) - j/(s-p*))
-                d1 = 1.0 / (a * a + (w - b).square());
-                d2 = 1.0 / (a * a + (w + b).square());
-                re += (-a * x - y * b + w * y) * d1 + (-a * x - y * b - w * y) * d2;
-                im += (-x * w + x * b - a * y) * d1 + (-x * w - x * b + a * y) * d2;
-            }
-        }
         const Eigen::Index off = static_cast<Eigen::Index>(e) * 2 * n;
-        r.segment(off, n) = prob.wRe[e].array() * (re - prob.h[e].real().array());
-        r.segment(off + n, n) = prob.wIm[e].array() * (im - prob.h[e].imag().array());
+        for (Eigen::Index i0 = 0; i0 < n; i0 += kBlockSamples) {
+            const Eigen::Index m = std::min<Eigen::Index>(kBlockSamples, n - i0);
+            BlockResidual(prob, model, e, i0, m, re, im);
+            r.segment(off + i0, m) = re.matrix();
+            r.segment(off + n + i0, m) = im.matrix();
+        }
     }
     return r;
 }
 
 double ModelError(const Problem& prob, const Model& model) {
-    return prob.weightSum > 0.0 ? std::sqrt(WeightedResidual(prob, model).squaredNorm() / prob.weightSum) : 0.0;
+    if (!(prob.weightSum > 0.0)) return 0.0;
+    // Block by block, without the residual of every sample.
+    double sum = 0.0;
+    SampleBlock::Array re, im;
+    for (std::size_t e = 0; e < prob.h.size(); ++e)
+        for (Eigen::Index i0 = 0; i0 < prob.n; i0 += kBlockSamples) {
+            BlockResidual(prob, model, e, i0, std::min<Eigen::Index>(kBlockSamples, prob.n - i0), re, im);
+            sum += re.square().sum() + im.square().sum();
+        }
+    return std::sqrt(sum / prob.weightSum);
 }
 
 double ResidualStructure(const Problem& prob, const Model& model) {
