@@ -137,7 +137,7 @@ bool LossRisesTowardDc(const Problem& prob);
 /// Real-stacked partial-fraction basis: rows [0, n) real parts, [n, 2n)
 /// imaginary parts; one column per real pole, two per pair (the pair's basis
 /// 1/(s-p) + 1/(s-p*) and j/(s-p) - j/(s-p*)).
-Eigen::MatrixXd RealBasis(const Eigen::VectorXd& w, const PoleSet& poles);
+Eigen::MatrixXd RealBasis(const Eigen::Ref<const Eigen::VectorXd>& w, const PoleSet& poles);
 
 /// One relaxed relocation step: the zeros of the fitted weighting function
 /// become the new poles. Reports the condition estimate of the reduced solve.

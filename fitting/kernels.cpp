@@ -256,7 +256,7 @@ bool LossRisesTowardDc(const Problem& prob) {
     return sxx > 0.0 && sxy / sxx < -0.5;
 }
 
-Eigen::MatrixXd RealBasis(const Eigen::VectorXd& w, const PoleSet& poles) {
+Eigen::MatrixXd RealBasis(const Eigen::Ref<const Eigen::VectorXd>& w, const PoleSet& poles) {
     const Eigen::Index n = w.size();
     Eigen::MatrixXd basis(2 * n, StateCount(poles));
     Eigen::Index col = 0;
@@ -353,32 +353,63 @@ PoleSet ToPoles(const Eigen::VectorXcd& ev, const Problem& prob, const Options& 
     return out;
 }
 
-// Splits a real-stacked complex column-by-column product h .* basis.
-void StackedProduct(const Eigen::VectorXcd& h, const Eigen::MatrixXd& basis, Eigen::MatrixXd& out) {
-    const Eigen::Index n = h.size();
-    out.resize(2 * n, basis.cols());
-    for (Eigen::Index j = 0; j < basis.cols(); ++j)
-        for (Eigen::Index i = 0; i < n; ++i) {
-            const double br = basis(i, j), bi = basis(n + i, j);
-            const double hr = h(i).real(), hi = h(i).imag();
-            out(i, j) = hr * br - hi * bi;
-            out(n + i, j) = hr * bi + hi * br;
-        }
-}
-
 }  // namespace
 
 namespace {
 
-// The trailing block of R for [A | B] from the normal equations: R22' R22 is
-// the Schur complement of A'A in M'M. Half the work of a QR, at the price of
-// squaring the condition number, which the coarse relocations of the order
-// search can afford. Returns false when a factor is not positive definite.
-bool ReduceByGram(const Eigen::MatrixXd& m, Eigen::Index nA, Eigen::Index nB, Eigen::MatrixXd& out,
-                  Eigen::Index row) {
-    Eigen::MatrixXd g = Eigen::MatrixXd::Zero(nA + nB, nA + nB);
-    g.selfadjointView<Eigen::Lower>().rankUpdate(m.transpose());
-    Eigen::MatrixXd gf = g.selfadjointView<Eigen::Lower>();
+// Samples per block when the relocation's Gram matrix is accumulated: the
+// system's rows are built a block at a time, so that no relocation allocates
+// (and, on a table of any size, faults in) the whole system.
+constexpr Eigen::Index kRelocationBlock = 128;
+
+// Rows [i0, i0 + m) of entry `e`'s relocation system, weighted: first the
+// columns of the entry's own residues (the basis, then the constant unless
+// omitted), then those of the common weighting function (-h times the basis,
+// then -h). Adds the basis's real rows, summed, to `relax` when it is given.
+void RelocationRows(const Problem& prob, const PoleSet& poles, std::size_t e, bool withD, Eigen::Index i0,
+                    Eigen::Index m, Eigen::MatrixXd& out, Eigen::RowVectorXd* relax) {
+    const Eigen::MatrixXd basis = RealBasis(prob.w.segment(i0, m), poles);
+    const Eigen::Index states = basis.cols();
+    const Eigen::Index nA = states + (withD ? 1 : 0);
+    const auto h = prob.h[e].segment(i0, m);
+    const auto wr = prob.wRe[e].segment(i0, m);
+    const auto wi = prob.wIm[e].segment(i0, m);
+    out.resize(2 * m, nA + states + 1);
+    for (Eigen::Index j = 0; j < states; ++j)
+        for (Eigen::Index i = 0; i < m; ++i) {
+            const double br = basis(i, j), bi = basis(m + i, j);
+            const double hr = h(i).real(), hi = h(i).imag();
+            out(i, j) = wr(i) * br;
+            out(m + i, j) = wi(i) * bi;
+            out(i, nA + j) = -wr(i) * (hr * br - hi * bi);
+            out(m + i, nA + j) = -wi(i) * (hr * bi + hi * br);
+        }
+    if (withD) {
+        out.col(states).head(m) = wr;
+        out.col(states).tail(m).setZero();
+    }
+    out.col(nA + states).head(m) = -h.real().cwiseProduct(wr);
+    out.col(nA + states).tail(m) = -h.imag().cwiseProduct(wi);
+    if (relax != nullptr) relax->head(states) += basis.topRows(m).colwise().sum();
+}
+
+// Scales the first `count` columns (the entry's own residues) to unit norm:
+// the reduced block does not change, the factorisation is helped.
+void UnitColumns(Eigen::MatrixXd& m, Eigen::Index count) {
+    for (Eigen::Index j = 0; j < count; ++j) {
+        const double norm = m.col(j).norm();
+        if (norm > 0.0) m.col(j) /= norm;
+    }
+}
+
+// The trailing block of R for [A | B] from the lower triangle of the Gram
+// matrix [A | B]'[A | B]: R22' R22 is the Schur complement of A'A. Half the
+// work of a QR, at the price of squaring the condition number, which the
+// coarse relocations can afford. Returns false when a factor is not positive
+// definite.
+bool ReduceGram(const Eigen::MatrixXd& lower, Eigen::Index nA, Eigen::Index nB, Eigen::MatrixXd& out,
+                Eigen::Index row) {
+    const Eigen::MatrixXd gf = lower.selfadjointView<Eigen::Lower>();
     Eigen::LLT<Eigen::MatrixXd> l11(gf.topLeftCorner(nA, nA));
     if (l11.info() != Eigen::Success) return false;
     const Eigen::MatrixXd x = l11.matrixL().solve(gf.topRightCorner(nA, nB));
@@ -398,59 +429,62 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
     // Eigen's eigensolver must not see the empty matrix.
     if (poles.empty()) return poles;
     const Eigen::Index n = prob.n;
-    const Eigen::MatrixXd basis = RealBasis(prob.w, poles);
-    const Eigen::Index states = basis.cols();
-    const Eigen::Index nA = states + (opt.omitConstant ? 0 : 1);
+    const Eigen::Index states = StateCount(poles);
+    const bool withD = !opt.omitConstant;
+    const Eigen::Index nA = states + (withD ? 1 : 0);
     const Eigen::Index nB = states + 1;
     const int entries = static_cast<int>(prob.h.size());
 
-    // For each entry, eliminate its own residues by QR and keep the block of R
-    // that involves only the common weighting function (the fast variant).
+    // For each entry, eliminate its own residues and keep the block of R that
+    // involves only the common weighting function (the fast variant): from
+    // the Gram matrix accumulated block by block when coarse, else (or when
+    // that fails) by QR of the whole system.
     Eigen::MatrixXd reduced(static_cast<Eigen::Index>(entries) * nB + 1, nB);
     reduced.setZero();
-    Eigen::MatrixXd m(2 * n, nA + nB), hb;
+    Eigen::MatrixXd m, gram;
     double hNorm2 = 0.0;
-    Eigen::VectorXd rowW(2 * n);
+    Eigen::RowVectorXd relax = Eigen::RowVectorXd::Zero(nB);
+    bool relaxSummed = false;
     for (int e = 0; e < entries; ++e) {
-        const auto& h = prob.h[static_cast<std::size_t>(e)];
-        rowW.head(n) = prob.wRe[static_cast<std::size_t>(e)];
-        rowW.tail(n) = prob.wIm[static_cast<std::size_t>(e)];
-        StackedProduct(h, basis, hb);
-        // Weighted rows, built column by column (the storage order).
-        for (Eigen::Index j = 0; j < states; ++j) {
-            m.col(j) = basis.col(j).cwiseProduct(rowW);
-            m.col(nA + j) = -hb.col(j).cwiseProduct(rowW);
+        const auto ue = static_cast<std::size_t>(e);
+        const Eigen::Index row = static_cast<Eigen::Index>(e) * nB;
+        if (coarse && 2 * n >= nA + nB) {
+            gram = Eigen::MatrixXd::Zero(nA + nB, nA + nB);
+            const bool oneBlock = n <= kRelocationBlock;
+            for (Eigen::Index i0 = 0; i0 < n; i0 += kRelocationBlock) {
+                RelocationRows(prob, poles, ue, withD, i0, std::min(kRelocationBlock, n - i0), m,
+                               relaxSummed ? nullptr : &relax);
+                if (oneBlock) UnitColumns(m, nA);
+                gram.selfadjointView<Eigen::Lower>().rankUpdate(m.transpose());
+            }
+            relaxSummed = true;
+            const double hh = gram(nA + states, nA + states);
+            hNorm2 += hh;
+            if (!oneBlock) {
+                // Unit columns for the entry's own residues, as in one block.
+                Eigen::VectorXd scale = Eigen::VectorXd::Ones(nA + nB);
+                for (Eigen::Index j = 0; j < nA; ++j)
+                    if (gram(j, j) > 0.0) scale(j) = 1.0 / std::sqrt(gram(j, j));
+                gram = scale.asDiagonal() * gram * scale.asDiagonal();
+            }
+            if (ReduceGram(gram, nA, nB, reduced, row)) continue;
+            hNorm2 -= hh;  // counted again below
         }
-        if (!opt.omitConstant) {
-            m.col(states).head(n) = rowW.head(n);
-            m.col(states).tail(n).setZero();
-        }
-        m.col(nA + states).head(n) = -h.real().cwiseProduct(rowW.head(n));
-        m.col(nA + states).tail(n) = -h.imag().cwiseProduct(rowW.tail(n));
+        RelocationRows(prob, poles, ue, withD, 0, n, m, relaxSummed ? nullptr : &relax);
+        relaxSummed = true;
         hNorm2 += m.col(nA + states).squaredNorm();
-        // Column scaling of the entry's own residue block does not change the
-        // reduced block; it only helps the factorisation.
-        for (Eigen::Index j = 0; j < nA; ++j) {
-            const double norm = m.col(j).norm();
-            if (norm > 0.0) m.col(j) /= norm;
-        }
-        if (coarse && 2 * n >= nA + nB && ReduceByGram(m, nA, nB, reduced, static_cast<Eigen::Index>(e) * nB))
-            continue;
+        UnitColumns(m, nA);
         Eigen::HouseholderQR<Eigen::MatrixXd> qr(m);
         const Eigen::Index rTop = std::min<Eigen::Index>(2 * n, nA + nB);
         const Eigen::MatrixXd r = qr.matrixQR().topRows(rTop).triangularView<Eigen::Upper>();
         const Eigen::Index avail = std::max<Eigen::Index>(0, rTop - nA);
-        if (avail > 0)
-            reduced.block(static_cast<Eigen::Index>(e) * nB, 0, avail, nB) =
-                r.block(nA, nA, avail, nB);
+        if (avail > 0) reduced.block(row, 0, avail, nB) = r.block(nA, nA, avail, nB);
     }
 
     // Relaxation: the mean real part of the weighting function over the
     // samples is tied to 1 instead of fixing its constant (Gustavsen 2006).
     const double count = static_cast<double>(n);
     const double lambda = std::sqrt(hNorm2) / count;
-    Eigen::RowVectorXd relax(nB);
-    for (Eigen::Index j = 0; j < states; ++j) relax(j) = basis.col(j).head(n).sum();
     relax(states) = count;
     const Eigen::Index last = reduced.rows() - 1;
     reduced.row(last) = lambda * relax;
