@@ -693,6 +693,38 @@ void RealPoleGram(const Problem& prob, const PoleSet& poles, bool withD, std::si
     }
 }
 
+// A'(b - A x) of entry `e`'s weighted residue solve for real poles and the
+// coefficients x (residues, then the constant), block by block without A.
+Eigen::VectorXd RealPoleResidualProducts(const Problem& prob, const PoleSet& poles, bool withD, std::size_t e,
+                                         const Eigen::VectorXd& coef) {
+    const Eigen::Index states = static_cast<Eigen::Index>(poles.size());
+    Eigen::VectorXd out = Eigen::VectorXd::Zero(coef.size());
+    SampleBlock::Array q, re, im;
+    for (Eigen::Index i0 = 0; i0 < prob.n; i0 += kBlockSamples) {
+        const Eigen::Index m = std::min<Eigen::Index>(kBlockSamples, prob.n - i0);
+        const SampleBlock b(prob, e, i0, m);
+        // Columns: real rows -a q, imaginary rows -w q (then the constant).
+        re.setConstant(m, withD ? coef(states) : 0.0);
+        im.setZero(m);
+        for (Eigen::Index j = 0; j < states; ++j) {
+            const double a = poles[static_cast<std::size_t>(j)].real();
+            q = coef(j) / (a * a + b.x);
+            re -= a * q;
+            im -= b.w * q;
+        }
+        // The residual times the row weights, twice (once for A's rows).
+        re = b.alpha * (prob.h[e].segment(i0, m).real().array() - re);
+        im = b.beta * (prob.h[e].segment(i0, m).imag().array() - im);
+        for (Eigen::Index j = 0; j < states; ++j) {
+            const double a = poles[static_cast<std::size_t>(j)].real();
+            q = 1.0 / (a * a + b.x);
+            out(j) -= a * (q * re).sum() + (q * b.w * im).sum();
+        }
+        if (withD) out(states) += re.sum();
+    }
+    return out;
+}
+
 // R and Q'b of min ||A S x - b|| for the unit-column scaling S of the tall,
 // weighted design A of entry `e`, from the Cholesky factor of S A'A S
 // accumulated block by block: a quarter of a QR's work and no storage of A.
@@ -779,13 +811,17 @@ Model SolveResidues(const Problem& prob, const PoleSet& poles, const Options& op
     const Eigen::Index cols = states + (withD ? 1 : 0);
     const bool passive = opt.enforcePassivity;
     const bool tall = cols > 0 && 2 * n >= kGramRowsPerColumn * cols;
-    // Small systems are stored whole, once for every entry.
+    // Tall systems, and the passive solves of real poles, are solved from
+    // their Gram matrix without storing them (a small one then gets the
+    // correction step of the semi-normal equations); the others are stored
+    // whole, once for every entry.
+    const bool allReal = StateCount(poles) == static_cast<int>(poles.size());
+    const bool fromGram = tall || (passive && allReal && 2 * n > cols);
     Eigen::MatrixXd design;
     const auto stored = [&]() -> const Eigen::MatrixXd& {
         if (design.size() == 0) design = Design(prob.w, poles, passive, withD);
         return design;
     };
-    if (!tall) stored();
 
     Model model;
     model.poles = poles;
@@ -799,8 +835,18 @@ Model SolveResidues(const Problem& prob, const PoleSet& poles, const Options& op
             // No pole and no constant (a pair shrunk away from a strictly
             // proper model): nothing to solve, and Eigen's kernels must not
             // see the empty system.
-        } else if (tall && GramFactor(prob, poles, passive, withD, ue, cols, r, qtb, scale)) {
+        } else if (fromGram && GramFactor(prob, poles, passive, withD, ue, cols, r, qtb, scale)) {
             x = passive ? NonNegativeTriangular(r, qtb) : Eigen::VectorXd(r.triangularView<Eigen::Upper>().solve(qtb));
+            if (!tall && x.minCoeff() > 0.0) {
+                // No bound active: one correction step R'R dx = S A'(b - A S x)
+                // recovers the accuracy of QR (Björck 1987).
+                const Eigen::VectorXd v = scale.cwiseProduct(RealPoleResidualProducts(prob, poles, withD, ue,
+                                                                                       scale.cwiseProduct(x)));
+                const Eigen::VectorXd dx =
+                    r.triangularView<Eigen::Upper>().solve(r.transpose().triangularView<Eigen::Lower>().solve(v));
+                const Eigen::VectorXd corrected = x + dx;
+                if (corrected.allFinite() && corrected.minCoeff() >= 0.0) x = corrected;
+            }
         } else {
             const auto& h = prob.h[ue];
             const auto& wr = prob.wRe[ue];
