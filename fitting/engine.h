@@ -185,9 +185,10 @@ PoleSet Grow(const Problem& prob, const Model& model, int count);
 /// relaxation strength |r/p|, or the weakest pair when there is no real pole).
 PoleSet Shrink(const Model& model);
 
-/// Removes the poles whose residues came out zero in every entry; returns how
-/// many states went.
-int DropDeadPoles(Model& model);
+/// Removes the poles whose terms came out zero or negligible (rounding) over
+/// samples from the normalised frequency `wLow` up, in every entry; returns
+/// how many states went.
+int DropDeadPoles(Model& model, double wLow);
 
 /// The largest relative move of a pole between two sets (infinite when their
 /// sizes differ).

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "fitting/engine.h"
 
@@ -13,6 +14,10 @@ namespace {
 // A new pole is not placed within this ratio of an existing one: two poles
 // that close span almost the same basis and only worsen the conditioning.
 constexpr double kCrowdedRatio = 1.2;
+// A term this small against the model's size (the constant and every term's
+// strength together) in every entry is rounding, not data: whether its
+// residue comes out zero or a few ulps above depends on the order of sums.
+constexpr double kNegligibleTerm = 1e-14;
 
 }  // namespace
 
@@ -85,11 +90,23 @@ PoleSet Shrink(const Model& model) {
 
 // Poles whose residues the constraint held at zero add nothing to the model
 // but cost the simulator.
-int DropDeadPoles(Model& model) {
+int DropDeadPoles(Model& model, double wLow) {
+    // A term's strength in an entry: a bound on its size over the samples,
+    // |r| / max(|p|, lowest frequency) (for a pair, that of its two halves).
+    const auto strength = [&](std::size_t e, std::size_t k) {
+        const double scale = model.poles[k].imag() != 0.0 ? 2.0 : 1.0;
+        return scale * std::abs(model.residues[e][k]) / std::max(std::abs(model.poles[k]), wLow);
+    };
+    std::vector<double> size(model.residues.size());
+    for (std::size_t e = 0; e < model.residues.size(); ++e) {
+        size[e] = std::fabs(model.d[e]);
+        for (std::size_t k = 0; k < model.poles.size(); ++k) size[e] += strength(e, k);
+    }
     int dropped = 0;
     for (std::size_t k = model.poles.size(); k-- > 0;) {
         bool dead = true;
-        for (const auto& res : model.residues) dead = dead && res[k] == std::complex<double>(0.0, 0.0);
+        for (std::size_t e = 0; e < model.residues.size(); ++e)
+            dead = dead && !(strength(e, k) > kNegligibleTerm * size[e]);
         if (!dead) continue;
         dropped += model.poles[k].imag() != 0.0 ? 2 : 1;
         model.poles.erase(model.poles.begin() + static_cast<std::ptrdiff_t>(k));

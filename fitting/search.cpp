@@ -494,10 +494,10 @@ private:
     }
 
     Model Finish() {
-        const int dropped = DropDeadPoles(m_kept.model);
+        const int dropped = DropDeadPoles(m_kept.model, m_full.wLow);
         if (dropped > 0)
             m_log += "dropped " + std::to_string(dropped) + (dropped == 1 ? " pole" : " poles") +
-                     " whose residues came out zero\n";
+                     " whose terms came out negligible\n";
         m_summary.order = StateCount(m_kept.model.poles);
         m_summary.error = m_kept.error;
         m_summary.targetMet = m_kept.error <= m_opt.targetError;
