@@ -360,6 +360,45 @@ TEST(PoleratNnls, IsTheBestPositiveLeastSquaresFitOverEveryChoiceOfColumns) {
     }
 }
 
+TEST(PoleratResidues, ReachTheLeastSquaresOptimumOfTheStoredSystemWithPolesCloseOrFarOutside) {
+    // Real poles' residues come from per-pole sums, not the stored system:
+    // wherever the unconstrained optimum is positive they must reach it, small
+    // table or large, with poles 1e-3 apart or decades outside the band.
+    std::mt19937 rng(8);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    int checked = 0;
+    for (int k = 0; k < 300; ++k) {
+        const int n = 30 + static_cast<int>(3000 * u(rng) * u(rng));
+        const auto f = LogSpace(1e3, 1e3 * std::pow(10.0, 2.0 + 10.0 * u(rng)), n);
+        std::vector<double> fk, a;
+        for (int t = 0, terms = 1 + k % 9; t < terms; ++t) {
+            const double r = u(rng);
+            fk.push_back(r < 0.2 && t > 0 ? fk.back() * (1.0 + 1e-3 * u(rng)) : f[0] * std::pow(10.0, -8.0 + 30.0 * r));
+            a.push_back(fk.back() * std::pow(10.0, -2.0 + 2.0 * u(rng)));
+        }
+        const auto prob = polerat::detail::MakeProblem(f, {{Noisy(Debye(f, 2.0, fk, a), 1e-6, rng)}}, {}, {});
+        polerat::detail::PoleSet poles;
+        for (double x : fk) poles.emplace_back(-kTwoPi * x / prob.scale, 0.0);
+        // The optimum over the stored, weighted system by pivoted QR.
+        Eigen::MatrixXd sys(2 * prob.n, poles.size() + 1);
+        sys << polerat::detail::RealBasis(prob.w, poles), Eigen::VectorXd::Ones(2 * prob.n);
+        sys.col(poles.size()).tail(prob.n).setZero();
+        Eigen::VectorXd rowW(2 * prob.n), rhs(2 * prob.n);
+        rowW << prob.wRe[0], prob.wIm[0];
+        rhs << prob.h[0].real(), prob.h[0].imag();
+        sys = rowW.asDiagonal() * sys;
+        rhs = rhs.cwiseProduct(rowW);
+        const Eigen::VectorXd best = sys.colPivHouseholderQr().solve(rhs);
+        if (best.minCoeff() <= 0.0) continue;
+        ++checked;
+        const double optimum = (sys * best - rhs).norm() / std::sqrt(prob.weightSum);
+        const polerat::detail::Options opt;
+        EXPECT_LE(polerat::detail::ModelError(prob, polerat::detail::SolveResidues(prob, poles, opt)),
+                  optimum * (1.0 + 1e-7) + 1e-13) << "case " << k << ", " << f.size() << " samples";
+    }
+    EXPECT_GT(checked, 50);
+}
+
 TEST(FitPermittivity, HandsTheEngineDkAndDfAndSummarisesItsFit) {
     // A sparse datasheet table made causal: relocation alone overshoots the
     // order there, yet the fit has the fewest poles that meet the target.
