@@ -450,23 +450,19 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
         const Eigen::Index row = static_cast<Eigen::Index>(e) * nB;
         if (coarse && 2 * n >= nA + nB) {
             gram = Eigen::MatrixXd::Zero(nA + nB, nA + nB);
-            const bool oneBlock = n <= kRelocationBlock;
             for (Eigen::Index i0 = 0; i0 < n; i0 += kRelocationBlock) {
                 RelocationRows(prob, poles, ue, withD, i0, std::min(kRelocationBlock, n - i0), m,
                                relaxSummed ? nullptr : &relax);
-                if (oneBlock) UnitColumns(m, nA);
                 gram.selfadjointView<Eigen::Lower>().rankUpdate(m.transpose());
             }
             relaxSummed = true;
             const double hh = gram(nA + states, nA + states);
             hNorm2 += hh;
-            if (!oneBlock) {
-                // Unit columns for the entry's own residues, as in one block.
-                Eigen::VectorXd scale = Eigen::VectorXd::Ones(nA + nB);
-                for (Eigen::Index j = 0; j < nA; ++j)
-                    if (gram(j, j) > 0.0) scale(j) = 1.0 / std::sqrt(gram(j, j));
-                gram = scale.asDiagonal() * gram * scale.asDiagonal();
-            }
+            // Unit columns for the entry's own residues (as the QR below has).
+            Eigen::VectorXd scale = Eigen::VectorXd::Ones(nA + nB);
+            for (Eigen::Index j = 0; j < nA; ++j)
+                if (gram(j, j) > 0.0) scale(j) = 1.0 / std::sqrt(gram(j, j));
+            gram = scale.asDiagonal() * gram * scale.asDiagonal();
             if (ReduceGram(gram, nA, nB, reduced, row)) continue;
             hNorm2 -= hh;  // counted again below
         }
