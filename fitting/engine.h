@@ -16,6 +16,7 @@
 #ifndef MATMODEL_FITTING_ENGINE_H
 #define MATMODEL_FITTING_ENGINE_H
 
+#include <cmath>
 #include <complex>
 #include <string>
 #include <vector>
@@ -80,6 +81,10 @@ struct Options {
 /// A set of poles in normalised units. A real pole has imag() == 0; a pair is
 /// stored once, with imag() > 0, and stands for p and conj(p).
 using PoleSet = std::vector<std::complex<double>>;
+
+/// |z| without the cost of a hypot for the real poles that most sets hold
+/// (the same value: hypot(x, 0) is |x|).
+inline double Magnitude(std::complex<double> z) { return z.imag() == 0.0 ? std::fabs(z.real()) : std::abs(z); }
 
 /// Number of states (real poles count one, pairs two).
 int StateCount(const PoleSet& poles);

@@ -306,7 +306,7 @@ std::complex<double> Condition(std::complex<double> p, const Problem& prob, bool
     double a = p.real(), b = std::fabs(p.imag());
     if (stable && a > 0.0) a = -a;  // reflect an unstable pole
     const double lo = prob.wLow * kPoleFloor, hi = prob.wHigh * kPoleCeiling;
-    const double mag = std::hypot(a, b);
+    const double mag = b == 0.0 ? std::fabs(a) : std::hypot(a, b);
     if (b == 0.0) {
         const double m = std::clamp(std::fabs(a), lo, hi);
         return {a < 0.0 || (a == 0.0 && stable) ? -m : m, 0.0};
@@ -328,7 +328,7 @@ PoleSet ToPoles(const Eigen::VectorXcd& ev, const Problem& prob, const Options& 
     for (Eigen::Index k = 0; k < ev.size(); ++k) {
         const std::complex<double> z = ev(k);
         if (!std::isfinite(z.real()) || !std::isfinite(z.imag())) continue;
-        const double mag = std::abs(z);
+        const double mag = Magnitude(z);
         const bool nearlyReal = std::fabs(z.imag()) <= kRealTolerance * mag;
         if (z.imag() < 0.0 && !nearlyReal) continue;  // its partner is kept
         if (nearlyReal) {
@@ -346,10 +346,10 @@ PoleSet ToPoles(const Eigen::VectorXcd& ev, const Problem& prob, const Options& 
     }
     // Coincident poles make the basis singular: nudge duplicates apart.
     std::sort(out.begin(), out.end(), [](const auto& x, const auto& y) {
-        return std::abs(x) < std::abs(y);
+        return Magnitude(x) < Magnitude(y);
     });
     for (std::size_t k = 1; k < out.size(); ++k)
-        if (std::abs(out[k] - out[k - 1]) <= 1e-9 * std::abs(out[k])) out[k] *= 1.0 + 1e-6;
+        if (Magnitude(out[k] - out[k - 1]) <= 1e-9 * Magnitude(out[k])) out[k] *= 1.0 + 1e-6;
     return out;
 }
 
@@ -998,7 +998,7 @@ void Realize(const Problem& prob, const Model& model, polerat_data& record) {
     std::vector<std::size_t> order(model.poles.size());
     for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
     std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
-        return std::abs(model.poles[x]) < std::abs(model.poles[y]);
+        return Magnitude(model.poles[x]) < Magnitude(model.poles[y]);
     });
     const int states = StateCount(model.poles);
     const int total = states * ports;

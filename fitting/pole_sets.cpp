@@ -24,7 +24,7 @@ constexpr double kNegligibleTerm = 1e-14;
 double PoleChange(const PoleSet& a, const PoleSet& b) {
     if (a.size() != b.size()) return std::numeric_limits<double>::infinity();
     double worst = 0.0;
-    for (std::size_t k = 0; k < a.size(); ++k) worst = std::max(worst, std::abs(a[k] - b[k]) / std::abs(a[k]));
+    for (std::size_t k = 0; k < a.size(); ++k) worst = std::max(worst, Magnitude(a[k] - b[k]) / Magnitude(a[k]));
     return worst;
 }
 
@@ -38,7 +38,7 @@ PoleSet Grow(const Problem& prob, const Model& model, int count) {
             if (!(prob.w(i) > 0.0) || !(r(i) > worst)) continue;
             bool crowded = false;
             for (const auto& p : poles) {
-                const double ratio = prob.w(i) / std::abs(p);
+                const double ratio = prob.w(i) / Magnitude(p);
                 if (ratio > 1.0 / kCrowdedRatio && ratio < kCrowdedRatio) crowded = true;
             }
             if (crowded) continue;
@@ -52,7 +52,7 @@ PoleSet Grow(const Problem& prob, const Model& model, int count) {
         } else {
             // Every sample is near a pole: split the widest gap on a log scale.
             std::vector<double> mags{prob.wLow, prob.wHigh};
-            for (const auto& p : poles) mags.push_back(std::abs(p));
+            for (const auto& p : poles) mags.push_back(Magnitude(p));
             std::sort(mags.begin(), mags.end());
             double gap = -1.0;
             w = std::sqrt(prob.wLow * prob.wHigh);
@@ -64,7 +64,7 @@ PoleSet Grow(const Problem& prob, const Model& model, int count) {
         }
         poles.emplace_back(-w, 0.0);
     }
-    std::sort(poles.begin(), poles.end(), [](const auto& x, const auto& y) { return std::abs(x) < std::abs(y); });
+    std::sort(poles.begin(), poles.end(), [](const auto& x, const auto& y) { return Magnitude(x) < Magnitude(y); });
     return poles;
 }
 
@@ -78,7 +78,7 @@ PoleSet Shrink(const Model& model) {
     for (std::size_t k = 0; k < poles.size(); ++k) {
         if (anyReal && poles[k].imag() != 0.0) continue;
         double strength = 0.0;
-        for (const auto& res : model.residues) strength += std::abs(res[k]) / std::abs(poles[k]);
+        for (const auto& res : model.residues) strength += Magnitude(res[k]) / Magnitude(poles[k]);
         if (strength < least) {
             least = strength;
             weakest = k;
@@ -95,7 +95,7 @@ int DropDeadPoles(Model& model, double wLow) {
     // |r| / max(|p|, lowest frequency) (for a pair, that of its two halves).
     const auto strength = [&](std::size_t e, std::size_t k) {
         const double scale = model.poles[k].imag() != 0.0 ? 2.0 : 1.0;
-        return scale * std::abs(model.residues[e][k]) / std::max(std::abs(model.poles[k]), wLow);
+        return scale * Magnitude(model.residues[e][k]) / std::max(Magnitude(model.poles[k]), wLow);
     };
     std::vector<double> size(model.residues.size());
     for (std::size_t e = 0; e < model.residues.size(); ++e) {
