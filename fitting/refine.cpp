@@ -26,6 +26,8 @@ constexpr double kSettled = 1e-4;
 // factor (the caller judges on every sample, where the error may differ a
 // little from the one refined here).
 constexpr double kGoalMargin = 1.5;
+// Two steps whose directions agree to this cosine head the same way.
+constexpr double kAligned = 0.95;
 
 // The Gauss-Newton normal equations H = J'J and g = J'r of Kaufman's
 // Jacobian J with respect to theta_k = log|a_k| of the real poles listed in
@@ -106,6 +108,17 @@ void NormalEquations(const Problem& prob, const Model& model, const std::vector<
     }
 }
 
+// The poles with the free ones moved by `step` in log magnitude, kept
+// between the bounds.
+PoleSet Moved(PoleSet poles, const std::vector<std::size_t>& free, const Eigen::VectorXd& step, double thetaLo,
+              double thetaHi) {
+    for (std::size_t j = 0; j < free.size(); ++j) {
+        const double theta = std::log(-poles[free[j]].real()) + step(static_cast<Eigen::Index>(j));
+        poles[free[j]] = {-std::exp(std::clamp(theta, thetaLo, thetaHi)), 0.0};
+    }
+    return poles;
+}
+
 }  // namespace
 
 Model RefinePoles(const Problem& prob, const Model& start, const Options& opt, int maxIter, int* iterations,
@@ -124,6 +137,7 @@ Model RefinePoles(const Problem& prob, const Model& start, const Options& opt, i
     // The last two decreases of the cost, for the extrapolation.
     double lastDrop = 0.0, dropBefore = 0.0;
     const double goalCost = goal * kGoalMargin * goal * kGoalMargin * prob.weightSum;
+    Eigen::VectorXd lastStep;
     for (int it = 0; it < maxIter; ++it) {
         if (iterations != nullptr) *iterations = it + 1;
         Eigen::MatrixXd h;
@@ -139,17 +153,29 @@ Model RefinePoles(const Problem& prob, const Model& start, const Options& opt, i
                 mu *= 4.0;
                 continue;
             }
-            PoleSet poles = model.poles;
-            for (std::size_t j = 0; j < free.size(); ++j) {
-                // Steps of more than a factor e per iteration are clipped.
-                const double theta = std::log(-poles[free[j]].real()) +
-                                     std::clamp(step(static_cast<Eigen::Index>(j)), -1.0, 1.0);
-                poles[free[j]] = {-std::exp(std::clamp(theta, thetaLo, thetaHi)), 0.0};
-            }
-            Model trial = SolveResidues(prob, poles, opt);
-            const Eigen::VectorXd rt = WeightedResidual(prob, trial);
-            const double c = rt.squaredNorm();
+            Eigen::VectorXd clipped = step.cwiseMax(-1.0).cwiseMin(1.0);
+            Model trial = SolveResidues(prob, Moved(model.poles, free, clipped, thetaLo, thetaHi), opt);
+            Eigen::VectorXd rt = WeightedResidual(prob, trial);
+            double c = rt.squaredNorm();
             if (c < cost) {
+                // Steps that keep their direction and shrink by a steady ratio
+                // q converge linearly (the large residual of noisy data): try
+                // their geometric sum, the point they are heading for.
+                if (lastStep.size() == clipped.size() && clipped.dot(lastStep) > kAligned * clipped.norm() * lastStep.norm()) {
+                    const double q = clipped.norm() / lastStep.norm();
+                    if (q < 0.95) {
+                        const Eigen::VectorXd ahead = (clipped * (q / (1.0 - q))).cwiseMax(-1.0).cwiseMin(1.0);
+                        Model leap = SolveResidues(prob, Moved(trial.poles, free, ahead, thetaLo, thetaHi), opt);
+                        Eigen::VectorXd rl = WeightedResidual(prob, leap);
+                        if (rl.squaredNorm() < c) {
+                            c = rl.squaredNorm();
+                            trial = std::move(leap);
+                            rt = std::move(rl);
+                            clipped += ahead;
+                        }
+                    }
+                }
+                lastStep = clipped;
                 improved = true;
                 const double gain = (cost - c) / cost;
                 const double drop = cost - c;
