@@ -182,7 +182,9 @@ Model RefinePoles(const Problem& prob, const Model& start, const Options& opt, i
                 model = std::move(trial);
                 r = rt;
                 cost = c;
-                mu = std::max(mu / 3.0, 1e-15);
+                // A step that needed a larger damping keeps it: lowering it
+                // again would only repeat the failed attempt next time.
+                if (attempt == 0) mu = std::max(mu / 3.0, 1e-15);
                 if (gain < kSettled) return model;
                 if (goal > 0.0 && dropBefore > 0.0 && lastDrop < dropBefore && drop < lastDrop) {
                     // Geometric decreases: the rest sums to drop q / (1 - q).
