@@ -606,19 +606,8 @@ bool UsableCholesky(const Eigen::MatrixXd& gram, Eigen::LLT<Eigen::MatrixXd>& ll
     return d.minCoeff() > 1e-6 * d.maxCoeff();
 }
 
-// The lower triangle of the Gram matrix A'A and A'b of the weighted residue
-// solve of entry `e` when every pole is real, in O(n N) work instead of the
-// O(n N^2) of forming the products. With x = w^2 and q_j = 1/(a_j^2 + x), a
-// column is (-a_j q_j) in the real rows and (-w q_j) in the imaginary ones, and
-// the product of two columns splits into partial fractions:
-//   q_j q_k = (q_j - q_k) / (a_k^2 - a_j^2),
-//   x q_j q_k = (a_k^2 q_k - a_j^2 q_j) / (a_k^2 - a_j^2),
-// so an off-diagonal entry is a difference of per-pole sums of positive
-// terms. Each sum is exact to a few ulps, but their difference loses what
-// they share: where it is below kPartialFractionLoss of the larger sum (poles
-// close together, or both far below or above the samples) the entry is summed
-// directly instead. Of the imaginary rows' two equal forms the one that
-// cancels less is taken.
+// A partial-fraction entry is used only where the difference of two per-pole
+// sums keeps at least this fraction of the larger one (see RealPoleGram).
 constexpr double kPartialFractionLoss = 1.0 / 16.0;
 
 // One block of at most kBlockSamples samples of entry `e`, held on the stack:
@@ -634,6 +623,20 @@ struct SampleBlock {
           betaHiW(beta * prob.h[e].segment(i0, m).imag().array() * w) {}
 };
 
+// The lower triangle of the Gram matrix A'A and A'b of the weighted residue
+// solve of entry `e` when every pole is real (into zeroed `gram` and `atb`),
+// in O(n N) work instead of the
+// O(n N^2) of forming the products. With x = w^2 and q_j = 1/(a_j^2 + x), a
+// column is (-a_j q_j) in the real rows and (-w q_j) in the imaginary ones, and
+// the product of two columns splits into partial fractions:
+//   q_j q_k = (q_j - q_k) / (a_k^2 - a_j^2),
+//   x q_j q_k = (a_k^2 q_k - a_j^2 q_j) / (a_k^2 - a_j^2),
+// so an off-diagonal entry is a difference of per-pole sums of positive
+// terms. Each sum is exact to a few ulps, but their difference loses what
+// they share: where it is below kPartialFractionLoss of the larger sum (poles
+// close together, or both far below or above the samples) the entry is summed
+// directly instead. Of the imaginary rows' two equal forms the one that
+// cancels less is taken.
 void RealPoleGram(const Problem& prob, const PoleSet& poles, bool withD, std::size_t e, Eigen::MatrixXd& gram,
                   Eigen::VectorXd& atb) {
     const Eigen::Index states = static_cast<Eigen::Index>(poles.size());
