@@ -397,6 +397,16 @@ TEST(PoleratResidues, ReachTheLeastSquaresOptimumOfTheStoredSystemWithPolesClose
                   optimum * (1.0 + 1e-7) + 1e-13) << "case " << k << ", " << f.size() << " samples";
     }
     EXPECT_GT(checked, 50);
+    // Each entry of an array has its own rows in the stored residual, whose
+    // norm is the error summed block by block.
+    const auto f = LogSpace(1e6, 1e11, 700);
+    PoleratSamples array(2, std::vector<Samples>(2));
+    for (int e = 0; e < 4; ++e) array[e / 2][e % 2] = Noisy(Debye(f, 2.0 + e, {1e8}, {1e8 * (1 + e)}), 1e-3, rng);
+    const auto prob = polerat::detail::MakeProblem(f, array, {}, {});
+    const auto model = polerat::detail::SolveResidues(prob, {{-kTwoPi * 2e8 / prob.scale, 0.0}}, {});
+    const double error = polerat::detail::ModelError(prob, model);
+    EXPECT_NEAR(polerat::detail::WeightedResidual(prob, model).squaredNorm(), error * error * prob.weightSum,
+                1e-12 * error * error * prob.weightSum);
 }
 
 TEST(FitPermittivity, HandsTheEngineDkAndDfAndSummarisesItsFit) {
