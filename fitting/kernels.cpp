@@ -625,10 +625,10 @@ struct SampleBlock {
 
 // The lower triangle of the Gram matrix A'A and A'b of the weighted residue
 // solve of entry `e` when every pole is real (into zeroed `gram` and `atb`),
-// in O(n N) work instead of the
-// O(n N^2) of forming the products. With x = w^2 and q_j = 1/(a_j^2 + x), a
-// column is (-a_j q_j) in the real rows and (-w q_j) in the imaginary ones, and
-// the product of two columns splits into partial fractions:
+// in O(n N) work instead of the O(n N^2) of forming the products. With
+// x = w^2 and q_j = 1/(a_j^2 + x), a column is (-a_j q_j) in the real rows and
+// (-w q_j) in the imaginary ones, and the product of two columns splits into
+// partial fractions:
 //   q_j q_k = (q_j - q_k) / (a_k^2 - a_j^2),
 //   x q_j q_k = (a_k^2 q_k - a_j^2 q_j) / (a_k^2 - a_j^2),
 // so an off-diagonal entry is a difference of per-pole sums of positive
@@ -692,32 +692,57 @@ void RealPoleGram(const Problem& prob, const PoleSet& poles, bool withD, std::si
     }
 }
 
+// The weighted residual at the samples [i0, i0 + m), m at most kBlockSamples,
+// of entry `e` against the terms of `poles` with `residues` and the constant
+// `d`: real parts into `re`, imaginary parts into `im`. The model is summed
+// term by term (the basis of RealBasis without storing it).
+void BlockResidual(const Problem& prob, const PoleSet& poles, const std::vector<std::complex<double>>& residues,
+                   double d, std::size_t e, Eigen::Index i0, Eigen::Index m, SampleBlock::Array& re,
+                   SampleBlock::Array& im) {
+    const SampleBlock::Array w = prob.w.segment(i0, m);
+    SampleBlock::Array d1(m), d2(m);
+    re.setConstant(m, d);
+    im.setZero(m);
+    for (std::size_t k = 0; k < poles.size(); ++k) {
+        const double a = poles[k].real(), b = poles[k].imag();
+        const double x = residues[k].real(), y = residues[k].imag();
+        if (b == 0.0) {
+            d1 = x / (a * a + w.square());
+            re -= a * d1;
+            im -= w * d1;
+        } else {
+            // x (1/(s-p) + 1/(s-p*)) + y (j/(s-p) - j/(s-p*))
+            d1 = 1.0 / (a * a + (w - b).square());
+            d2 = 1.0 / (a * a + (w + b).square());
+            re += (-a * x - y * b + w * y) * d1 + (-a * x - y * b - w * y) * d2;
+            im += (-x * w + x * b - a * y) * d1 + (-x * w - x * b + a * y) * d2;
+        }
+    }
+    re = prob.wRe[e].segment(i0, m).array() * (re - prob.h[e].segment(i0, m).real().array());
+    im = prob.wIm[e].segment(i0, m).array() * (im - prob.h[e].segment(i0, m).imag().array());
+}
+
 // A'(b - A x) of entry `e`'s weighted residue solve for real poles and the
 // coefficients x (residues, then the constant), block by block without A.
 Eigen::VectorXd RealPoleResidualProducts(const Problem& prob, const PoleSet& poles, bool withD, std::size_t e,
                                          const Eigen::VectorXd& coef) {
     const Eigen::Index states = static_cast<Eigen::Index>(poles.size());
+    std::vector<std::complex<double>> residues(poles.size());
+    for (Eigen::Index j = 0; j < states; ++j) residues[static_cast<std::size_t>(j)] = coef(j);
     Eigen::VectorXd out = Eigen::VectorXd::Zero(coef.size());
     SampleBlock::Array q, re, im;
     for (Eigen::Index i0 = 0; i0 < prob.n; i0 += kBlockSamples) {
         const Eigen::Index m = std::min<Eigen::Index>(kBlockSamples, prob.n - i0);
-        const SampleBlock b(prob, e, i0, m);
-        // Columns: real rows -a q, imaginary rows -w q (then the constant).
-        re.setConstant(m, withD ? coef(states) : 0.0);
-        im.setZero(m);
+        BlockResidual(prob, poles, residues, withD ? coef(states) : 0.0, e, i0, m, re, im);
+        // b - A x, times the row weights a second time for A's rows.
+        re *= -prob.wRe[e].segment(i0, m).array();
+        im *= -prob.wIm[e].segment(i0, m).array();
+        const SampleBlock::Array w = prob.w.segment(i0, m);
         for (Eigen::Index j = 0; j < states; ++j) {
+            // Column j: -a q in the real rows, -w q in the imaginary ones.
             const double a = poles[static_cast<std::size_t>(j)].real();
-            q = coef(j) / (a * a + b.x);
-            re -= a * q;
-            im -= b.w * q;
-        }
-        // The residual times the row weights, twice (once for A's rows).
-        re = b.alpha * (prob.h[e].segment(i0, m).real().array() - re);
-        im = b.beta * (prob.h[e].segment(i0, m).imag().array() - im);
-        for (Eigen::Index j = 0; j < states; ++j) {
-            const double a = poles[static_cast<std::size_t>(j)].real();
-            q = 1.0 / (a * a + b.x);
-            out(j) -= a * (q * re).sum() + (q * b.w * im).sum();
+            q = 1.0 / (a * a + w.square());
+            out(j) -= a * (q * re).sum() + (q * w * im).sum();
         }
         if (withD) out(states) += re.sum();
     }
@@ -894,38 +919,6 @@ Model SolveResidues(const Problem& prob, const PoleSet& poles, const Options& op
     return model;
 }
 
-namespace {
-
-// The weighted residual of entry `e` at the samples [i0, i0 + m), m at most
-// kBlockSamples: real parts into `re`, imaginary parts into `im`. The model is
-// summed term by term (the basis of RealBasis without storing it).
-void BlockResidual(const Problem& prob, const Model& model, std::size_t e, Eigen::Index i0, Eigen::Index m,
-                   SampleBlock::Array& re, SampleBlock::Array& im) {
-    const SampleBlock::Array w = prob.w.segment(i0, m);
-    SampleBlock::Array d1(m), d2(m);
-    re.setConstant(m, model.d[e]);
-    im.setZero(m);
-    for (std::size_t k = 0; k < model.poles.size(); ++k) {
-        const double a = model.poles[k].real(), b = model.poles[k].imag();
-        const double x = model.residues[e][k].real(), y = model.residues[e][k].imag();
-        if (b == 0.0) {
-            d1 = x / (a * a + w.square());
-            re -= a * d1;
-            im -= w * d1;
-        } else {
-            // x (1/(s-p) + 1/(s-p*)) + y (j/(s-p) - j/(s-p*))
-            d1 = 1.0 / (a * a + (w - b).square());
-            d2 = 1.0 / (a * a + (w + b).square());
-            re += (-a * x - y * b + w * y) * d1 + (-a * x - y * b - w * y) * d2;
-            im += (-x * w + x * b - a * y) * d1 + (-x * w - x * b + a * y) * d2;
-        }
-    }
-    re = prob.wRe[e].segment(i0, m).array() * (re - prob.h[e].segment(i0, m).real().array());
-    im = prob.wIm[e].segment(i0, m).array() * (im - prob.h[e].segment(i0, m).imag().array());
-}
-
-}  // namespace
-
 Eigen::VectorXd WeightedResidual(const Problem& prob, const Model& model) {
     const Eigen::Index n = prob.n;
     Eigen::VectorXd r(2 * n * static_cast<Eigen::Index>(prob.h.size()));
@@ -934,7 +927,7 @@ Eigen::VectorXd WeightedResidual(const Problem& prob, const Model& model) {
         const Eigen::Index off = static_cast<Eigen::Index>(e) * 2 * n;
         for (Eigen::Index i0 = 0; i0 < n; i0 += kBlockSamples) {
             const Eigen::Index m = std::min<Eigen::Index>(kBlockSamples, n - i0);
-            BlockResidual(prob, model, e, i0, m, re, im);
+            BlockResidual(prob, model.poles, model.residues[e], model.d[e], e, i0, m, re, im);
             r.segment(off + i0, m) = re.matrix();
             r.segment(off + n + i0, m) = im.matrix();
         }
@@ -949,7 +942,8 @@ double ModelError(const Problem& prob, const Model& model) {
     SampleBlock::Array re, im;
     for (std::size_t e = 0; e < prob.h.size(); ++e)
         for (Eigen::Index i0 = 0; i0 < prob.n; i0 += kBlockSamples) {
-            BlockResidual(prob, model, e, i0, std::min<Eigen::Index>(kBlockSamples, prob.n - i0), re, im);
+            BlockResidual(prob, model.poles, model.residues[e], model.d[e], e, i0,
+                          std::min<Eigen::Index>(kBlockSamples, prob.n - i0), re, im);
             sum += re.square().sum() + im.square().sum();
         }
     return std::sqrt(sum / prob.weightSum);

@@ -88,8 +88,8 @@ PoleSet Shrink(const Model& model) {
     return poles;
 }
 
-// Poles whose residues the constraint held at zero add nothing to the model
-// but cost the simulator.
+// Poles whose residues the constraint held at zero, or that came out at the
+// level of rounding, add nothing to the model but cost the simulator.
 int DropDeadPoles(Model& model, double wLow) {
     // A term's strength in an entry: a bound on its size over the samples,
     // |r| / max(|p|, lowest frequency) (for a pair, that of its two halves).

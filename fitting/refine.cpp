@@ -26,8 +26,10 @@ constexpr double kSettled = 1e-4;
 // factor (the caller judges on every sample, where the error may differ a
 // little from the one refined here).
 constexpr double kGoalMargin = 1.5;
-// Two steps whose directions agree to this cosine head the same way.
+// Two steps whose directions agree to this cosine head the same way; a leap
+// to their geometric sum is tried when the newer is shorter by this ratio.
 constexpr double kAligned = 0.95;
+constexpr double kSteadyRatio = 0.95;
 
 // The Gauss-Newton normal equations H = J'J and g = J'r of Kaufman's
 // Jacobian J with respect to theta_k = log|a_k| of the real poles listed in
@@ -161,9 +163,11 @@ Model RefinePoles(const Problem& prob, const Model& start, const Options& opt, i
                 // Steps that keep their direction and shrink by a steady ratio
                 // q converge linearly (the large residual of noisy data): try
                 // their geometric sum, the point they are heading for.
-                if (lastStep.size() == clipped.size() && clipped.dot(lastStep) > kAligned * clipped.norm() * lastStep.norm()) {
+                const bool aligned = lastStep.size() == clipped.size() &&
+                                     clipped.dot(lastStep) > kAligned * clipped.norm() * lastStep.norm();
+                if (aligned) {
                     const double q = clipped.norm() / lastStep.norm();
-                    if (q < 0.95) {
+                    if (q < kSteadyRatio) {
                         const Eigen::VectorXd ahead = (clipped * (q / (1.0 - q))).cwiseMax(-1.0).cwiseMin(1.0);
                         Model leap = SolveResidues(prob, Moved(trial.poles, free, ahead, thetaLo, thetaHi), opt);
                         Eigen::VectorXd rl = WeightedResidual(prob, leap);
@@ -180,7 +184,7 @@ Model RefinePoles(const Problem& prob, const Model& start, const Options& opt, i
                 const double gain = (cost - c) / cost;
                 const double drop = cost - c;
                 model = std::move(trial);
-                r = rt;
+                r = std::move(rt);
                 cost = c;
                 // A step that needed a larger damping keeps it: lowering it
                 // again would only repeat the failed attempt next time.
