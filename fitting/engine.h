@@ -150,6 +150,13 @@ Eigen::MatrixXd RealBasis(const Eigen::Ref<const Eigen::VectorXd>& w, const Pole
 PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
                  double* condition, bool coarse = false);
 
+/// The zeros of sigma(s) = 1 + sum_k c_k / (s - a_k) for distinct real a_k,
+/// that is the eigenvalues of diag(a) - 1 c', in O(N^2) work per sweep (a
+/// dense eigensolver takes O(N^3)), each to its own relative accuracy rather
+/// than to that of the largest pole. False when they do not settle, or those
+/// off the real axis do not come in conjugate pairs.
+bool SigmaZeros(const Eigen::VectorXd& a, const Eigen::VectorXd& c, Eigen::VectorXcd& z);
+
 /// Residues and constants for fixed poles: non-negative least squares when
 /// passivity is enforced, plain least squares otherwise.
 Model SolveResidues(const Problem& prob, const PoleSet& poles, const Options& opt);

@@ -16,13 +16,10 @@ using matmodel::kTwoPi;
 
 namespace {
 
-
-
 // Each part of a sample is measured relative to its own size, but never to
 // less than this fraction of the sample's magnitude: an imaginary part of
 // exactly zero (a lossless sample) must not get an infinite weight.
 constexpr double kRelativeFloor = 1e-6;
-
 
 // Where a conduction pole starts, relative to the lowest sample frequency.
 constexpr double kConductionStart = 1e-6;
@@ -353,7 +350,71 @@ PoleSet ToPoles(const Eigen::VectorXcd& ev, const Problem& prob, const Options& 
     return out;
 }
 
+
 }  // namespace
+
+// Aberth-Ehrlich iteration on the monic polynomial prod (s - a_k) sigma(s).
+// The zeros start a little off the poles, alternately above and below the
+// real axis so that pairs can form.
+bool SigmaZeros(const Eigen::VectorXd& a, const Eigen::VectorXd& c, Eigen::VectorXcd& z) {
+    using Complex = std::complex<double>;
+    constexpr int kSweeps = 60;
+    constexpr double kStart = 1e-3;
+    // A zero has settled when its step is this small relative to it, or when
+    // its steps, once below the looser bound, stop shrinking (rounding has
+    // taken over, as for a zero held on a pole by a vanishing term).
+    const double settled = 4.0 * std::numeric_limits<double>::epsilon();
+    constexpr double kRounding = 1e-11;
+    // 1/d without the library's guarded complex division, which would be most
+    // of a sweep's cost: d is neither zero nor huge here.
+    const auto inverse = [](Complex d) {
+        const double m = 1.0 / (d.real() * d.real() + d.imag() * d.imag());
+        return Complex(d.real() * m, -d.imag() * m);
+    };
+    const Eigen::Index n = a.size();
+    z.resize(n);
+    for (Eigen::Index k = 0; k < n; ++k) z(k) = a(k) * Complex(1.0, k % 2 == 0 ? kStart : -kStart);
+    std::vector<bool> done(static_cast<std::size_t>(n), false);
+    std::vector<double> lastStep(static_cast<std::size_t>(n), std::numeric_limits<double>::infinity());
+    Eigen::Index left = n;
+    for (int sweep = 0; sweep < kSweeps && left > 0; ++sweep) {
+        for (Eigen::Index i = 0; i < n; ++i) {
+            const auto ui = static_cast<std::size_t>(i);
+            if (done[ui]) continue;
+            const Complex s = z(i);
+            Complex poles(0.0), sigma(1.0), slope(0.0), others(0.0);
+            // A term too weak to move its pole leaves the zero exactly on it.
+            bool found = s.imag() == 0.0 && (a.array() == s.real()).any();
+            for (Eigen::Index k = 0; k < n && !found; ++k) {
+                const Complex u = inverse(s - a(k));
+                poles += u;
+                sigma += c(k) * u;
+                slope -= c(k) * u * u;
+                if (k != i) others += inverse(s - z(k));
+            }
+            if (!found && sigma != 0.0) {
+                // Newton's step for the polynomial, 1 / (p'/p), bent away
+                // from the other zeros.
+                const Complex newton = inverse(poles + slope * inverse(sigma));
+                const Complex step = newton * inverse(1.0 - newton * others);
+                if (!std::isfinite(step.real()) || !std::isfinite(step.imag())) return false;
+                z(i) = s - step;
+                const double size = std::abs(step) / std::abs(z(i));
+                found = size <= settled || (size <= kRounding && size >= 0.5 * lastStep[ui]);
+                lastStep[ui] = size;
+            }
+            if (found || sigma == 0.0) {
+                done[ui] = true;
+                --left;
+            }
+        }
+    }
+    if (left > 0) return false;
+    int above = 0, below = 0;
+    for (Eigen::Index k = 0; k < n; ++k)
+        if (std::fabs(z(k).imag()) > kRealTolerance * std::abs(z(k))) (z(k).imag() > 0.0 ? above : below) += 1;
+    return above == below;
+}
 
 namespace {
 
@@ -545,6 +606,15 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
         Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> eig(sym, Eigen::EigenvaluesOnly);
         if (eig.info() == Eigen::Success) {
             PoleSet next = ToPoles(eig.eigenvalues().cast<std::complex<double>>(), prob, opt);
+            if (!next.empty()) return next;
+        }
+    }
+    // Terms of both signs (noise): zeros may pair off the axis; found without
+    // the dense solver all the same.
+    if (allReal) {
+        Eigen::VectorXcd zeros;
+        if (SigmaZeros(hm.diagonal(), c, zeros)) {
+            PoleSet next = ToPoles(zeros, prob, opt);
             if (!next.empty()) return next;
         }
     }

@@ -360,6 +360,37 @@ TEST(PoleratNnls, IsTheBestPositiveLeastSquaresFitOverEveryChoiceOfColumns) {
     }
 }
 
+TEST(PoleratRelocation, FindsTheZerosOfTheWeightingFunctionRealOrPairedOrOnAPole) {
+    // sigma(s) = prod (s - z_j) / prod (s - a_j) = 1 + sum c_k / (s - a_k) for
+    // chosen zeros z over poles spread across eight decades; a zero placed on
+    // a pole leaves its term at zero.
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    for (int t = 0; t < 300; ++t) {
+        const int n = 1 + t % 16;
+        Eigen::VectorXd a(n), c(n);
+        std::vector<Cx> zeros;
+        for (int k = 0; k < n; ++k) a(k) = -std::pow(10.0, 3.0 + 8.0 * (k + 0.2 + 0.6 * u(rng)) / n);
+        while (static_cast<int>(zeros.size()) < n) {
+            const auto k = static_cast<Eigen::Index>(zeros.size());
+            const bool pair = k + 1 < n && u(rng) < 0.4, onPole = t % 5 == 0 && k == n / 2;
+            const double angle = pair && !onPole ? 0.1 + 1.1 * u(rng) : 0.0;
+            zeros.push_back(onPole ? Cx(a(k)) : std::polar(-a(k) * (0.5 + u(rng)), kTwoPi / 2 - angle));
+            if (angle > 0.0) zeros.push_back(std::conj(zeros.back()));
+        }
+        for (int k = 0; k < n; ++k) {
+            Cx ck = a(k) - zeros[static_cast<std::size_t>(k)];
+            for (int j = 0; j < n; ++j)
+                if (j != k) ck *= (a(k) - zeros[static_cast<std::size_t>(j)]) / (a(k) - a(j));
+            c(k) = ck.real();
+        }
+        Eigen::VectorXcd found;
+        ASSERT_TRUE(polerat::detail::SigmaZeros(a, c, found)) << t;
+        for (const auto& z : zeros)
+            EXPECT_LE((found.array() - z).abs().minCoeff(), 1e-8 * std::abs(z)) << t << " " << z;
+    }
+}
+
 TEST(PoleratResidues, ReachTheLeastSquaresOptimumOfTheStoredSystemWithPolesCloseOrFarOutside) {
     // Real poles' residues come from per-pole sums, not the stored system:
     // wherever the unconstrained optimum is positive they must reach it, small
