@@ -43,7 +43,8 @@ void NormalEquations(const Problem& prob, const Model& model, const std::vector<
     const Eigen::MatrixXd basis = RealBasis(prob.w, model.poles);
     h = Eigen::MatrixXd::Zero(nf, nf);
     g = Eigen::VectorXd::Zero(nf);
-    Eigen::MatrixXd d(2 * n, nf), act(2 * n, basis.cols() + 1);
+    // [D | A | r] side by side: one Gram matrix holds every product needed.
+    Eigen::MatrixXd m(2 * n, nf + basis.cols() + 2), gram;
     for (std::size_t e = 0; e < prob.h.size(); ++e) {
         const auto& wr = prob.wRe[e];
         const auto& wi = prob.wIm[e];
@@ -57,8 +58,8 @@ void NormalEquations(const Problem& prob, const Model& model, const std::vector<
                 const double den = a * a + prob.w(i) * prob.w(i);
                 const std::complex<double> t(-a / den, -prob.w(i) / den);
                 const std::complex<double> v = rk * a * t * t;
-                d(i, j) = wr(i) * v.real();
-                d(n + i, j) = wi(i) * v.imag();
+                m(i, j) = wr(i) * v.real();
+                m(n + i, j) = wi(i) * v.imag();
             }
         }
         // Columns that move freely: every column without the constraint, the
@@ -68,42 +69,42 @@ void NormalEquations(const Problem& prob, const Model& model, const std::vector<
             const bool pair = model.poles[k].imag() != 0.0;
             const bool active = !opt.enforcePassivity || res[k].real() > 0.0 || pair;
             for (int part = 0; part < (pair ? 2 : 1); ++part, ++col)
-                if (active) act.col(na++) = basis.col(col);
+                if (active) m.col(nf + na++) = basis.col(col);
         }
         if (!opt.omitConstant && (!opt.enforcePassivity || model.d[e] > 0.0)) {
-            act.col(na).head(n).setOnes();
-            act.col(na).tail(n).setZero();
+            m.col(nf + na).head(n).setOnes();
+            m.col(nf + na).tail(n).setZero();
             ++na;
         }
-        auto a = act.leftCols(na);
         for (Eigen::Index i = 0; i < n; ++i) {
-            a.row(i) *= wr(i);
-            a.row(n + i) *= wi(i);
+            m.row(i).segment(nf, na) *= wr(i);
+            m.row(n + i).segment(nf, na) *= wi(i);
         }
-        const auto re = r.segment(static_cast<Eigen::Index>(e) * 2 * n, 2 * n);
-        h.noalias() += d.transpose() * d;
-        g.noalias() += d.transpose() * re;
+        const Eigen::Index cols = nf + na + 1;
+        m.col(nf + na) = r.segment(static_cast<Eigen::Index>(e) * 2 * n, 2 * n);
+        gram.setZero(cols, cols);
+        gram.selfadjointView<Eigen::Lower>().rankUpdate(m.leftCols(cols).transpose());
+        h += gram.topLeftCorner(nf, nf).selfadjointView<Eigen::Lower>();
+        g += gram.row(nf + na).head(nf).transpose();
         if (na == 0) continue;
         // Unit columns keep A'A as well conditioned as A allows.
         Eigen::VectorXd scale(na);
         for (Eigen::Index c = 0; c < na; ++c) {
-            const double norm = a.col(c).norm();
+            const double norm = std::sqrt(gram(nf + c, nf + c));
             scale(c) = norm > 0.0 ? 1.0 / norm : 1.0;
-            a.col(c) *= scale(c);
         }
         // A'D and A'r side by side, solved against A'A at once.
         Eigen::MatrixXd adr(na, nf + 1);
-        adr.leftCols(nf).noalias() = a.transpose() * d;
-        adr.col(nf).noalias() = a.transpose() * re;
-        Eigen::MatrixXd gm = Eigen::MatrixXd::Zero(na, na);
-        gm.selfadjointView<Eigen::Lower>().rankUpdate(a.transpose());
+        adr.leftCols(nf) = scale.asDiagonal() * gram.block(nf, 0, na, nf);
+        adr.col(nf) = scale.cwiseProduct(gram.row(nf + na).segment(nf, na).transpose());
+        const Eigen::MatrixXd gm = scale.asDiagonal() *
+                                   Eigen::MatrixXd(gram.block(nf, nf, na, na).selfadjointView<Eigen::Lower>()) *
+                                   scale.asDiagonal();
         // Unit columns of full rank: Cholesky; a rank-deficient set of free
         // columns needs the pivoted factorisation.
         const Eigen::LLT<Eigen::MatrixXd> llt(gm);
-        const Eigen::MatrixXd sol = llt.info() == Eigen::Success
-                                        ? Eigen::MatrixXd(llt.solve(adr))
-                                        : Eigen::MatrixXd(Eigen::LDLT<Eigen::MatrixXd>(
-                                              gm.selfadjointView<Eigen::Lower>()).solve(adr));
+        const Eigen::MatrixXd sol = llt.info() == Eigen::Success ? Eigen::MatrixXd(llt.solve(adr))
+                                                                 : Eigen::MatrixXd(gm.ldlt().solve(adr));
         const auto ad = adr.leftCols(nf);
         h.noalias() -= ad.transpose() * sol.leftCols(nf);
         g.noalias() -= ad.transpose() * sol.col(nf);
