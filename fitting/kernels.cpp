@@ -422,6 +422,9 @@ namespace {
 // system's rows are built a block at a time, so that no relocation allocates
 // (and, on a table of any size, faults in) the whole system.
 constexpr Eigen::Index kRelocationBlock = 128;
+// A folded triangle whose diagonal spans more than this ratio is left to the
+// pivoted factorisation, which copes with (near) dependent columns.
+constexpr double kFoldedRank = 1e-12;
 
 // Rows [i0, i0 + m) of entry `e`'s relocation system, weighted: first the
 // columns of the entry's own residues (the basis, then the constant unless
@@ -482,6 +485,25 @@ bool ReduceGram(const Eigen::MatrixXd& lower, Eigen::Index nA, Eigen::Index nB, 
     return true;
 }
 
+// min ||m y - rhs|| for m an upper triangle over one more row: Givens
+// rotations fold the row into the triangle (O(N^2) instead of a pivoted QR's
+// O(N^3)), which is then solved. Leaves the folded triangle in m. False when
+// the triangle comes out too close to singular for a solve without pivoting.
+bool FoldRow(Eigen::MatrixXd& m, Eigen::VectorXd rhs, Eigen::VectorXd& y) {
+    const Eigen::Index n = m.cols(), last = m.rows() - 1;
+    for (Eigen::Index j = 0; j < n; ++j) {
+        if (m(last, j) == 0.0) continue;
+        Eigen::JacobiRotation<double> g;
+        g.makeGivens(m(j, j), m(last, j));
+        m.rightCols(n - j).applyOnTheLeft(j, last, g.adjoint());
+        rhs.applyOnTheLeft(j, last, g.adjoint());
+    }
+    const auto diag = m.diagonal().head(n).cwiseAbs();
+    if (!(diag.minCoeff() > kFoldedRank * diag.maxCoeff())) return false;
+    y = m.topRows(n).triangularView<Eigen::Upper>().solve(rhs.head(n));
+    return y.allFinite();
+}
+
 }  // namespace
 
 PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
@@ -506,6 +528,9 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
     double hNorm2 = 0.0;
     Eigen::RowVectorXd relax = Eigen::RowVectorXd::Zero(nB);
     bool relaxSummed = false;
+    // One entry whose block is a full triangle: the relaxation row is folded
+    // into it instead of factorising the whole.
+    bool triangle = entries == 1;
     for (int e = 0; e < entries; ++e) {
         const auto ue = static_cast<std::size_t>(e);
         const Eigen::Index row = static_cast<Eigen::Index>(e) * nB;
@@ -536,6 +561,7 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
         const Eigen::MatrixXd r = qr.matrixQR().topRows(rTop).triangularView<Eigen::Upper>();
         const Eigen::Index avail = std::max<Eigen::Index>(0, rTop - nA);
         if (avail > 0) reduced.block(row, 0, avail, nB) = r.block(nA, nA, avail, nB);
+        if (avail < nB) triangle = false;
     }
 
     // Relaxation: the mean real part of the weighting function over the
@@ -550,13 +576,19 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
 
     Eigen::MatrixXd scaled = reduced;
     Eigen::VectorXd colScale = NormaliseColumns(scaled);
-    Eigen::ColPivHouseholderQR<Eigen::MatrixXd> solver(scaled);
-    Eigen::VectorXd y = colScale.cwiseProduct(solver.solve(rhs));
-    if (condition != nullptr) {
-        const auto diag = solver.matrixR().diagonal().cwiseAbs();
-        const double dmin = diag.minCoeff();
-        *condition = dmin > 0.0 ? diag.maxCoeff() / dmin : std::numeric_limits<double>::infinity();
+    Eigen::VectorXd y;
+    double dmin = 0.0, dmax = 0.0;
+    if (triangle && FoldRow(scaled, rhs, y)) {
+        dmin = scaled.diagonal().cwiseAbs().minCoeff();
+        dmax = scaled.diagonal().cwiseAbs().maxCoeff();
+    } else {
+        Eigen::ColPivHouseholderQR<Eigen::MatrixXd> solver(scaled);
+        y = solver.solve(rhs);
+        dmin = solver.matrixR().diagonal().cwiseAbs().minCoeff();
+        dmax = solver.matrixR().diagonal().cwiseAbs().maxCoeff();
     }
+    y = colScale.cwiseProduct(y);
+    if (condition != nullptr) *condition = dmin > 0.0 ? dmax / dmin : std::numeric_limits<double>::infinity();
 
     double dSigma = y(states);
     if (!(std::fabs(dSigma) >= kSigmaConstLow) || std::fabs(dSigma) > kSigmaConstHigh ||
