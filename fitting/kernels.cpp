@@ -467,21 +467,15 @@ void UnitColumns(Eigen::MatrixXd& m, Eigen::Index count) {
 }
 
 // The trailing block of R for [A | B] from the lower triangle of the Gram
-// matrix [A | B]'[A | B]: R22' R22 is the Schur complement of A'A. Half the
-// work of a QR, at the price of squaring the condition number, which the
-// coarse relocations can afford. Returns false when a factor is not positive
-// definite.
-bool ReduceGram(const Eigen::MatrixXd& lower, Eigen::Index nA, Eigen::Index nB, Eigen::MatrixXd& out,
+// matrix [A | B]'[A | B]: the trailing block of its Cholesky factor, whose
+// square is the Schur complement of A'A. Half the work of a QR, at the price
+// of squaring the condition number, which the coarse relocations can afford.
+// Returns false when the Gram matrix is not positive definite.
+bool ReduceGram(const Eigen::MatrixXd& lower, Eigen::Index nB, Eigen::MatrixXd& out,
                 Eigen::Index row) {
-    const Eigen::MatrixXd gf = lower.selfadjointView<Eigen::Lower>();
-    Eigen::LLT<Eigen::MatrixXd> l11(gf.topLeftCorner(nA, nA));
-    if (l11.info() != Eigen::Success) return false;
-    const Eigen::MatrixXd x = l11.matrixL().solve(gf.topRightCorner(nA, nB));
-    Eigen::MatrixXd schur = gf.bottomRightCorner(nB, nB);
-    schur.noalias() -= x.transpose() * x;
-    Eigen::LLT<Eigen::MatrixXd> l22(schur);
-    if (l22.info() != Eigen::Success) return false;
-    out.block(row, 0, nB, nB) = l22.matrixU();
+    const Eigen::LLT<Eigen::MatrixXd> llt(lower);
+    if (llt.info() != Eigen::Success) return false;
+    out.block(row, 0, nB, nB) = llt.matrixLLT().bottomRightCorner(nB, nB).transpose().triangularView<Eigen::Upper>();
     return true;
 }
 
@@ -549,7 +543,7 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
             for (Eigen::Index j = 0; j < nA; ++j)
                 if (gram(j, j) > 0.0) scale(j) = 1.0 / std::sqrt(gram(j, j));
             gram = scale.asDiagonal() * gram * scale.asDiagonal();
-            if (ReduceGram(gram, nA, nB, reduced, row)) continue;
+            if (ReduceGram(gram, nB, reduced, row)) continue;
             hNorm2 -= hh;  // counted again below
         }
         RelocationRows(prob, poles, ue, withD, 0, n, m, relaxSummed ? nullptr : &relax);
