@@ -439,15 +439,15 @@ void RelocationRows(const Problem& prob, const PoleSet& poles, std::size_t e, bo
     const auto wr = prob.wRe[e].segment(i0, m);
     const auto wi = prob.wIm[e].segment(i0, m);
     out.resize(2 * m, nA + states + 1);
-    for (Eigen::Index j = 0; j < states; ++j)
-        for (Eigen::Index i = 0; i < m; ++i) {
-            const double br = basis(i, j), bi = basis(m + i, j);
-            const double hr = h(i).real(), hi = h(i).imag();
-            out(i, j) = wr(i) * br;
-            out(m + i, j) = wi(i) * bi;
-            out(i, nA + j) = -wr(i) * (hr * br - hi * bi);
-            out(m + i, nA + j) = -wi(i) * (hr * bi + hi * br);
-        }
+    // Whole columns at a time, so that they vectorise.
+    const Eigen::ArrayXd hr = h.real(), hi = h.imag();
+    for (Eigen::Index j = 0; j < states; ++j) {
+        const auto br = basis.col(j).head(m).array(), bi = basis.col(j).tail(m).array();
+        out.col(j).head(m) = wr.array() * br;
+        out.col(j).tail(m) = wi.array() * bi;
+        out.col(nA + j).head(m) = -wr.array() * (hr * br - hi * bi);
+        out.col(nA + j).tail(m) = -wi.array() * (hr * bi + hi * br);
+    }
     if (withD) {
         out.col(states).head(m) = wr;
         out.col(states).tail(m).setZero();
