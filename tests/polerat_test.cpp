@@ -339,12 +339,15 @@ TEST(PoleratLargeTable, ReportsTheErrorOnEverySampleWhenItStopsOnTheNoise) {
 
 TEST(PoleratNnls, IsTheBestPositiveLeastSquaresFitOverEveryChoiceOfColumns) {
     // The optimum is the least-squares fit on the columns it uses, all of
-    // whose coefficients are positive; every such fit is feasible.
+    // whose coefficients are positive; every such fit is feasible. Tall
+    // matrices, and the square triangles a factorisation hands over.
     std::mt19937 rng(3);
     std::normal_distribution<double> g(0.0, 1.0);
     for (int k = 0; k < 300; ++k) {
-        const int cols = 1 + k % 7, rows = cols + 1 + k % 5;
-        const Eigen::MatrixXd a = Eigen::MatrixXd::NullaryExpr(rows, cols, [&] { return g(rng); });
+        const bool triangle = k % 3 == 0;
+        const int cols = 1 + k % 7, rows = triangle ? cols : cols + 1 + k % 5;
+        Eigen::MatrixXd a = Eigen::MatrixXd::NullaryExpr(rows, cols, [&] { return g(rng); });
+        if (triangle) a = a.triangularView<Eigen::Upper>().toDenseMatrix();
         const Eigen::VectorXd b = Eigen::VectorXd::NullaryExpr(rows, [&] { return g(rng); });
         double best = b.squaredNorm();
         for (int mask = 1; mask < (1 << cols); ++mask) {
