@@ -84,13 +84,15 @@ Problem MakeProblem(const std::vector<double>& freqHz, const PoleratSamples& sam
     for (int i = 0; i < n; ++i) prob.w(i) = freqHz[static_cast<std::size_t>(i)] * kTwoPi / prob.scale;
     prob.byFrequency.resize(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i) prob.byFrequency[static_cast<std::size_t>(i)] = i;
-    std::stable_sort(prob.byFrequency.begin(), prob.byFrequency.end(),
-                     [&](int a, int b) { return prob.w(a) < prob.w(b); });
+    const auto rising = [&](int a, int b) { return prob.w(a) < prob.w(b); };
+    if (!std::is_sorted(prob.byFrequency.begin(), prob.byFrequency.end(), rising))
+        std::stable_sort(prob.byFrequency.begin(), prob.byFrequency.end(), rising);
 
     double hMax = 0.0;
     for (const auto& row : samples)
         for (const auto& entry : row)
-            for (const auto& v : entry) hMax = std::max(hMax, std::abs(v));
+            for (const auto& v : entry)  // |re| + |im| >= |v|: skip the hypot where it cannot win
+                if (std::fabs(v.real()) + std::fabs(v.imag()) > hMax) hMax = std::max(hMax, std::abs(v));
     // A power of two: dividing by it is exact, so scaled samples give the same
     // fit up to the rounding of the caller's own scaling.
     if (hMax > 0.0) prob.hScale = std::ldexp(1.0, std::ilogb(hMax));
@@ -117,12 +119,13 @@ Problem MakeProblem(const std::vector<double>& freqHz, const PoleratSamples& sam
                 const double u = prob.userWeight(i);
                 double sr = 1.0, si = 1.0;
                 if (weighting != Weighting::kAbsolute && hMax > 0.0) {
-                    const double floor = std::max(kRelativeFloor * std::abs(v), 1e-12 * hMax / prob.hScale);
+                    const double magnitude = std::abs(v);
+                    const double floor = std::max(kRelativeFloor * magnitude, 1e-12 * hMax / prob.hScale);
                     if (weighting == Weighting::kPerPart) {
                         sr = std::max(std::fabs(v.real()), floor);
                         si = std::max(std::fabs(v.imag()), floor);
                     } else {
-                        sr = si = std::max(std::abs(v), floor);
+                        sr = si = std::max(magnitude, floor);
                     }
                 }
                 wr(i) = u / sr;

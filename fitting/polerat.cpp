@@ -89,7 +89,9 @@ void CheckData(const std::vector<double>& freq, const PoleratSamples& samples,
                 Reject("There are " + std::to_string(n) + " frequencies but " + std::to_string(entry.size()) +
                        " samples" + where + ".");
             for (std::size_t i = 0; i < n; ++i) {
+                // |re| + |im| bounds the magnitude: most samples need no hypot.
                 if (std::isfinite(entry[i].real()) && std::isfinite(entry[i].imag()) &&
+                    std::fabs(entry[i].real()) + std::fabs(entry[i].imag()) > kLargestSample &&
                     std::abs(entry[i]) > kLargestSample)
                     Reject("The sample at index " + std::to_string(i) + where + " (" + Num(freq[i]) +
                            " Hz) is too large to fit (magnitude " + Num(std::abs(entry[i])) + "; at most " +
