@@ -29,6 +29,9 @@ constexpr double kConductionStart = 1e-6;
 constexpr double kSigmaConstLow = 1e-8;
 constexpr double kSigmaConstHigh = 1e8;
 
+// The least damping of a pair of poles, relative to its frequency.
+constexpr double kAxisDamping = 1e-9;
+
 // An eigenvalue whose imaginary part is below this fraction of its modulus is
 // treated as real.
 constexpr double kRealTolerance = 1e-10;
@@ -316,9 +319,10 @@ std::complex<double> Condition(std::complex<double> p, const Problem& prob, bool
         a *= f;
         b *= f;
     }
-    // A pair on the imaginary axis is a lossless resonance: give it a trace of
-    // damping so that it stays strictly stable.
-    if (stable && a >= -1e-9 * b) a = -1e-9 * b;
+    // A pair on the imaginary axis is a lossless resonance, infinite at its
+    // own frequency (a sample there makes the basis infinite): give it a trace
+    // of damping, which also keeps it strictly stable when that is asked for.
+    if (stable ? a >= -kAxisDamping * b : std::fabs(a) < kAxisDamping * b) a = -kAxisDamping * b;
     return {a, b};
 }
 
