@@ -357,7 +357,6 @@ PoleSet ToPoles(const Eigen::VectorXcd& ev, const Problem& prob, const Options& 
     return out;
 }
 
-
 }  // namespace
 
 // Aberth-Ehrlich iteration on the monic polynomial prod (s - a_k) sigma(s).
@@ -489,7 +488,8 @@ bool ReduceGram(const Eigen::MatrixXd& lower, Eigen::Index nB, Eigen::MatrixXd& 
 // min ||m y - rhs|| for m an upper triangle over one more row: Givens
 // rotations fold the row into the triangle (O(N^2) instead of a pivoted QR's
 // O(N^3)), which is then solved. Leaves the folded triangle in m. False when
-// the triangle comes out too close to singular for a solve without pivoting.
+// the triangle comes out too close to singular for a solve without pivoting
+// (m is then no longer the caller's matrix).
 bool FoldRow(Eigen::MatrixXd& m, Eigen::VectorXd rhs, Eigen::VectorXd& y) {
     const Eigen::Index n = m.cols(), last = m.rows() - 1;
     for (Eigen::Index j = 0; j < n; ++j) {
@@ -579,9 +579,10 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
     Eigen::VectorXd colScale = NormaliseColumns(scaled);
     Eigen::VectorXd y;
     double dmin = 0.0, dmax = 0.0;
-    if (triangle && FoldRow(scaled, rhs, y)) {
-        dmin = scaled.diagonal().cwiseAbs().minCoeff();
-        dmax = scaled.diagonal().cwiseAbs().maxCoeff();
+    Eigen::MatrixXd folded = triangle ? scaled : Eigen::MatrixXd();
+    if (triangle && FoldRow(folded, rhs, y)) {
+        dmin = folded.diagonal().cwiseAbs().minCoeff();
+        dmax = folded.diagonal().cwiseAbs().maxCoeff();
     } else {
         Eigen::ColPivHouseholderQR<Eigen::MatrixXd> solver(scaled);
         y = solver.solve(rhs);
