@@ -186,6 +186,11 @@ double ResidualStructure(const Problem& prob, const Model& model);
 /// Per-sample weighted residual size, summed over entries (for placing poles).
 Eigen::VectorXd SampleResiduals(const Problem& prob, const Model& model);
 
+/// Solves the leading upper triangle of `r` against the head of `b` after
+/// rotations have made it triangular; false when its diagonal spans more than
+/// a solve without pivoting can trust (the caller then factorises afresh).
+bool SolveRotatedTriangle(const Eigen::MatrixXd& r, const Eigen::VectorXd& b, Eigen::VectorXd& y);
+
 /// min ||A x - b|| subject to x >= 0 (Lawson-Hanson active set).
 Eigen::VectorXd Nnls(const Eigen::MatrixXd& a, const Eigen::VectorXd& b);
 

@@ -428,9 +428,6 @@ namespace {
 // system's rows are built a block at a time, so that no relocation allocates
 // (and, on a table of any size, faults in) the whole system.
 constexpr Eigen::Index kRelocationBlock = 128;
-// A folded triangle whose diagonal spans more than this ratio is left to the
-// pivoted factorisation, which copes with (near) dependent columns.
-constexpr double kFoldedRank = 1e-12;
 
 // Rows [i0, i0 + m) of entry `e`'s relocation system, weighted: first the
 // columns of the entry's own residues (the basis, then the constant unless
@@ -499,10 +496,7 @@ bool FoldRow(Eigen::MatrixXd& m, Eigen::VectorXd rhs, Eigen::VectorXd& y) {
         m.rightCols(n - j).applyOnTheLeft(j, last, g.adjoint());
         rhs.applyOnTheLeft(j, last, g.adjoint());
     }
-    const auto diag = m.diagonal().head(n).cwiseAbs();
-    if (!(diag.minCoeff() > kFoldedRank * diag.maxCoeff())) return false;
-    y = m.topRows(n).triangularView<Eigen::Upper>().solve(rhs.head(n));
-    return y.allFinite();
+    return SolveRotatedTriangle(m, rhs, y);
 }
 
 }  // namespace

@@ -11,10 +11,6 @@ namespace polerat::detail {
 
 namespace {
 
-// A triangle whose columns, re-triangularised, keep a diagonal within this
-// ratio of each other is solved without pivoting.
-constexpr double kTriangleRank = 1e-12;
-
 // Least squares on the columns `set` (ascending) of the upper triangle `a`:
 // each column then reaches below the diagonal by the columns left out before
 // it, which Givens rotations clear in O(k m) per column instead of a fresh
@@ -33,10 +29,7 @@ bool SolveOnTriangle(const Eigen::MatrixXd& a, Eigen::VectorXd b, const std::vec
             sub.rightCols(k - t).applyOnTheLeft(row - 1, row, g.adjoint());
             b.applyOnTheLeft(row - 1, row, g.adjoint());
         }
-    const auto diag = sub.diagonal().cwiseAbs();
-    if (k == 0 || !(diag.minCoeff() > kTriangleRank * diag.maxCoeff())) return false;
-    zs = sub.topRows(k).triangularView<Eigen::Upper>().solve(b.head(k));
-    return zs.allFinite();
+    return k > 0 && SolveRotatedTriangle(sub, b, zs);
 }
 
 // Least squares on the columns listed in `set`; the others stay zero.
@@ -85,6 +78,17 @@ bool GuessSupport(const Eigen::MatrixXd& a, const Eigen::VectorXd& b, double tol
 }
 
 }  // namespace
+
+bool SolveRotatedTriangle(const Eigen::MatrixXd& r, const Eigen::VectorXd& b, Eigen::VectorXd& y) {
+    // A diagonal spread wider than this leaves (near) dependent columns to a
+    // pivoted factorisation.
+    constexpr double kUnpivotedRange = 1e-12;
+    const Eigen::Index n = r.cols();
+    const auto diag = r.diagonal().head(n).cwiseAbs();
+    if (!(diag.minCoeff() > kUnpivotedRange * diag.maxCoeff())) return false;
+    y = r.topRows(n).triangularView<Eigen::Upper>().solve(b.head(n));
+    return y.allFinite();
+}
 
 Eigen::VectorXd Nnls(const Eigen::MatrixXd& a, const Eigen::VectorXd& b) {
     const Eigen::Index cols = a.cols();
