@@ -191,6 +191,24 @@ Eigen::VectorXd SampleResiduals(const Problem& prob, const Model& model);
 /// a solve without pivoting can trust (the caller then factorises afresh).
 bool SolveRotatedTriangle(const Eigen::MatrixXd& r, const Eigen::VectorXd& b, Eigen::VectorXd& y);
 
+/// Rows whose Gram matrix AddGram forms: row-major, each row GramWidth(cols)
+/// wide (what lies past the columns in use is read but never used).
+using GramRows = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
+inline constexpr Eigen::Index kGramPad = 16;
+inline Eigen::Index GramWidth(Eigen::Index cols) { return (cols + kGramPad - 1) / kGramPad * kGramPad; }
+
+/// Instruction sets of the Gram kernel. Every one gives the bits of kPlain,
+/// the plain loop: each entry sums its products over the rows in order.
+enum class GramIsa { kPlain, kBaseline, kAvx2, kAvx512 };
+bool GramIsaAvailable(GramIsa isa);
+/// The widest set this build and this processor both support.
+GramIsa BestGramIsa();
+
+/// The lower triangle of g += A'A for A the first `rows` rows and `cols`
+/// columns of m. A set the processor lacks falls back on the plain loop.
+void AddGram(const GramRows& m, Eigen::Index rows, Eigen::Index cols, Eigen::MatrixXd& g,
+             GramIsa isa = BestGramIsa());
+
 /// min ||A x - b|| subject to x >= 0 (Lawson-Hanson active set).
 Eigen::VectorXd Nnls(const Eigen::MatrixXd& a, const Eigen::VectorXd& b);
 

@@ -268,9 +268,9 @@ Eigen::MatrixXd RealBasis(const Eigen::Ref<const Eigen::VectorXd>& w, const Pole
         if (p.imag() == 0.0) {
             // 1/(j w - a) = (-a - j w)/(a^2 + w^2)
             for (Eigen::Index i = 0; i < n; ++i) {
-                const double den = a * a + w(i) * w(i);
-                basis(i, col) = -a / den;
-                basis(n + i, col) = -w(i) / den;
+                const double q = 1.0 / (a * a + w(i) * w(i));
+                basis(i, col) = -a * q;
+                basis(n + i, col) = -w(i) * q;
             }
             col += 1;
         } else {
@@ -434,29 +434,35 @@ constexpr Eigen::Index kRelocationBlock = 128;
 // omitted), then those of the common weighting function (-h times the basis,
 // then -h). Adds the basis's real rows, summed, to `relax` when it is given.
 void RelocationRows(const Problem& prob, const PoleSet& poles, std::size_t e, bool withD, Eigen::Index i0,
-                    Eigen::Index m, Eigen::MatrixXd& out, Eigen::RowVectorXd* relax) {
+                    Eigen::Index m, GramRows& out, Eigen::RowVectorXd* relax) {
     const Eigen::MatrixXd basis = RealBasis(prob.w.segment(i0, m), poles);
     const Eigen::Index states = basis.cols();
     const Eigen::Index nA = states + (withD ? 1 : 0);
     const auto h = prob.h[e].segment(i0, m);
     const auto wr = prob.wRe[e].segment(i0, m);
     const auto wi = prob.wIm[e].segment(i0, m);
-    out.resize(2 * m, nA + states + 1);
-    // Whole columns at a time, so that they vectorise.
-    const Eigen::ArrayXd hr = h.real(), hi = h.imag();
-    for (Eigen::Index j = 0; j < states; ++j) {
-        const auto br = basis.col(j).head(m).array(), bi = basis.col(j).tail(m).array();
-        out.col(j).head(m) = wr.array() * br;
-        out.col(j).tail(m) = wi.array() * bi;
-        out.col(nA + j).head(m) = -wr.array() * (hr * br - hi * bi);
-        out.col(nA + j).tail(m) = -wi.array() * (hr * bi + hi * br);
+    const Eigen::Index cols = nA + states + 1;
+    out.resize(2 * m, GramWidth(cols));
+    out.rightCols(out.cols() - cols).setZero();
+    // A sample's two rows at a time, written where the Gram kernel reads them.
+    for (Eigen::Index i = 0; i < m; ++i) {
+        double* re = &out(i, 0);
+        double* im = &out(m + i, 0);
+        const double hr = h(i).real(), hi = h(i).imag(), wri = wr(i), wii = wi(i);
+        for (Eigen::Index j = 0; j < states; ++j) {
+            const double br = basis(i, j), bi = basis(m + i, j);
+            re[j] = wri * br;
+            im[j] = wii * bi;
+            re[nA + j] = -wri * (hr * br - hi * bi);
+            im[nA + j] = -wii * (hr * bi + hi * br);
+        }
+        if (withD) {
+            re[states] = wri;
+            im[states] = 0.0;
+        }
+        re[nA + states] = -hr * wri;
+        im[nA + states] = -hi * wii;
     }
-    if (withD) {
-        out.col(states).head(m) = wr;
-        out.col(states).tail(m).setZero();
-    }
-    out.col(nA + states).head(m) = -h.real().cwiseProduct(wr);
-    out.col(nA + states).tail(m) = -h.imag().cwiseProduct(wi);
     if (relax != nullptr) relax->head(states) += basis.topRows(m).colwise().sum();
 }
 
@@ -519,7 +525,8 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
     // that fails) by QR of the whole system.
     Eigen::MatrixXd reduced(static_cast<Eigen::Index>(entries) * nB + 1, nB);
     reduced.setZero();
-    Eigen::MatrixXd m, gram;
+    GramRows m;
+    Eigen::MatrixXd gram;
     double hNorm2 = 0.0;
     Eigen::RowVectorXd relax = Eigen::RowVectorXd::Zero(nB);
     bool relaxSummed = false;
@@ -534,7 +541,7 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
             for (Eigen::Index i0 = 0; i0 < n; i0 += kRelocationBlock) {
                 RelocationRows(prob, poles, ue, withD, i0, std::min(kRelocationBlock, n - i0), m,
                                relaxSummed ? nullptr : &relax);
-                gram.selfadjointView<Eigen::Lower>().rankUpdate(m.transpose());
+                AddGram(m, m.rows(), nA + nB, gram);
             }
             relaxSummed = true;
             const double hh = gram(nA + states, nA + states);
@@ -549,9 +556,10 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
         }
         RelocationRows(prob, poles, ue, withD, 0, n, m, relaxSummed ? nullptr : &relax);
         relaxSummed = true;
-        hNorm2 += m.col(nA + states).squaredNorm();
-        UnitColumns(m, nA);
-        Eigen::HouseholderQR<Eigen::MatrixXd> qr(m);
+        Eigen::MatrixXd system = m.leftCols(nA + nB);
+        hNorm2 += system.col(nA + states).squaredNorm();
+        UnitColumns(system, nA);
+        Eigen::HouseholderQR<Eigen::MatrixXd> qr(system);
         const Eigen::Index rTop = std::min<Eigen::Index>(2 * n, nA + nB);
         const Eigen::MatrixXd r = qr.matrixQR().topRows(rTop).triangularView<Eigen::Upper>();
         const Eigen::Index avail = std::max<Eigen::Index>(0, rTop - nA);

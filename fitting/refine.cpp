@@ -43,47 +43,67 @@ void NormalEquations(const Problem& prob, const Model& model, const std::vector<
     const Eigen::MatrixXd basis = RealBasis(prob.w, model.poles);
     h = Eigen::MatrixXd::Zero(nf, nf);
     g = Eigen::VectorXd::Zero(nf);
-    // [D | A | r] side by side: one Gram matrix holds every product needed.
-    Eigen::MatrixXd m(2 * n, nf + basis.cols() + 2), gram;
+    // The basis column of each pole (a pair has two).
+    std::vector<Eigen::Index> first(model.poles.size());
+    for (std::size_t k = 0, col = 0; k < model.poles.size(); ++k) {
+        first[k] = static_cast<Eigen::Index>(col);
+        col += model.poles[k].imag() != 0.0 ? 2 : 1;
+    }
+    // [D | A | r] side by side, a sample's two rows at a time: one Gram matrix
+    // holds every product needed.
+    GramRows m = GramRows::Zero(2 * n, GramWidth(nf + basis.cols() + 2));
+    Eigen::MatrixXd gram;
+    std::vector<Eigen::Index> activeCols;
+    Eigen::VectorXd dScale(nf);
     for (std::size_t e = 0; e < prob.h.size(); ++e) {
         const auto& wr = prob.wRe[e];
         const auto& wi = prob.wIm[e];
         const auto& res = model.residues[e];
+        // d/dtheta r/(s - a) = r a / (s - a)^2, s = j w: r a t^2 for the
+        // basis value t = 1/(s - a).
         for (Eigen::Index j = 0; j < nf; ++j) {
-            const double a = model.poles[free[static_cast<std::size_t>(j)]].real();
-            const double rk = res[free[static_cast<std::size_t>(j)]].real();
-            for (Eigen::Index i = 0; i < n; ++i) {
-                // d/dtheta r/(s - a) = r a / (s - a)^2, s = j w; 1/(s - a)
-                // written out, without the library's guarded complex division.
-                const double den = a * a + prob.w(i) * prob.w(i);
-                const std::complex<double> t(-a / den, -prob.w(i) / den);
-                const std::complex<double> v = rk * a * t * t;
-                m(i, j) = wr(i) * v.real();
-                m(n + i, j) = wi(i) * v.imag();
-            }
+            const std::size_t k = free[static_cast<std::size_t>(j)];
+            dScale(j) = res[k].real() * model.poles[k].real();
         }
         // Columns that move freely: every column without the constraint, the
         // ones with a positive coefficient under it.
-        Eigen::Index na = 0, col = 0;
+        activeCols.clear();
         for (std::size_t k = 0; k < model.poles.size(); ++k) {
             const bool pair = model.poles[k].imag() != 0.0;
             const bool active = !opt.enforcePassivity || res[k].real() > 0.0 || pair;
-            for (int part = 0; part < (pair ? 2 : 1); ++part, ++col)
-                if (active) m.col(nf + na++) = basis.col(col);
+            if (!active) continue;
+            activeCols.push_back(first[k]);
+            if (pair) activeCols.push_back(first[k] + 1);
         }
-        if (!opt.omitConstant && (!opt.enforcePassivity || model.d[e] > 0.0)) {
-            m.col(nf + na).head(n).setOnes();
-            m.col(nf + na).tail(n).setZero();
-            ++na;
-        }
+        const bool withD = !opt.omitConstant && (!opt.enforcePassivity || model.d[e] > 0.0);
+        const Eigen::Index na = static_cast<Eigen::Index>(activeCols.size()) + (withD ? 1 : 0);
+        const Eigen::Index rOffset = static_cast<Eigen::Index>(e) * 2 * n;
         for (Eigen::Index i = 0; i < n; ++i) {
-            m.row(i).segment(nf, na) *= wr(i);
-            m.row(n + i).segment(nf, na) *= wi(i);
+            double* re = &m(i, 0);
+            double* im = &m(n + i, 0);
+            for (Eigen::Index j = 0; j < nf; ++j) {
+                const Eigen::Index col = first[free[static_cast<std::size_t>(j)]];
+                const double tr = basis(i, col), ti = basis(n + i, col);
+                re[j] = wr(i) * (dScale(j) * (tr * tr - ti * ti));
+                im[j] = wi(i) * (dScale(j) * (2.0 * tr * ti));
+            }
+            Eigen::Index c = nf;
+            for (const Eigen::Index col : activeCols) {
+                re[c] = wr(i) * basis(i, col);
+                im[c] = wi(i) * basis(n + i, col);
+                ++c;
+            }
+            if (withD) {
+                re[c] = wr(i);
+                im[c] = 0.0;
+                ++c;
+            }
+            re[c] = r(rOffset + i);
+            im[c] = r(rOffset + n + i);
         }
         const Eigen::Index cols = nf + na + 1;
-        m.col(nf + na) = r.segment(static_cast<Eigen::Index>(e) * 2 * n, 2 * n);
         gram.setZero(cols, cols);
-        gram.selfadjointView<Eigen::Lower>().rankUpdate(m.leftCols(cols).transpose());
+        AddGram(m, m.rows(), cols, gram);
         h += gram.topLeftCorner(nf, nf).selfadjointView<Eigen::Lower>();
         g += gram.row(nf + na).head(nf).transpose();
         if (na == 0) continue;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <complex>
 #include <functional>
+#include <limits>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -360,6 +361,38 @@ TEST(PoleratNnls, IsTheBestPositiveLeastSquaresFitOverEveryChoiceOfColumns) {
         }
         const Eigen::VectorXd x = polerat::detail::Nnls(a, b);
         EXPECT_TRUE(x.minCoeff() >= 0.0 && std::fabs((a * x - b).squaredNorm() - best) <= 1e-10 * (1.0 + best)) << k;
+    }
+}
+
+TEST(PoleratGram, EveryInstructionSetGivesThePlainLoopsBitsAndTheProduct) {
+    // Only the lower triangle is added to, whatever lies past the columns in
+    // use (NaN here) or in the upper triangle.
+    using polerat::detail::GramIsa;
+    std::mt19937 rng(11);
+    std::normal_distribution<double> g(0.0, 1.0);
+    EXPECT_TRUE(polerat::detail::GramIsaAvailable(polerat::detail::BestGramIsa()));
+    for (const Eigen::Index rows : {0, 1, 3, 17, 130}) {
+        for (Eigen::Index cols = 1; cols <= 37; cols += rows % 2 == 0 ? 1 : 4) {
+            polerat::detail::GramRows m(rows, polerat::detail::GramWidth(cols));
+            m.setConstant(std::numeric_limits<double>::quiet_NaN());
+            m.leftCols(cols) = polerat::detail::GramRows::NullaryExpr(rows, cols, [&] { return g(rng); });
+            Eigen::MatrixXd start = Eigen::MatrixXd::NullaryExpr(cols, cols, [&] { return g(rng); });
+            start.triangularView<Eigen::StrictlyUpper>().setConstant(-7.0);
+            Eigen::MatrixXd plain = start;
+            polerat::detail::AddGram(m, rows, cols, plain, GramIsa::kPlain);
+            const Eigen::MatrixXd product = start + Eigen::MatrixXd(m.leftCols(cols).transpose() * m.leftCols(cols));
+            const Eigen::MatrixXd lower = (plain - product).triangularView<Eigen::Lower>();
+            EXPECT_LE(lower.cwiseAbs().maxCoeff(), 1e-12 * (1.0 + static_cast<double>(rows))) << rows << " " << cols;
+            EXPECT_TRUE((plain.triangularView<Eigen::StrictlyUpper>().toDenseMatrix().array() ==
+                         start.triangularView<Eigen::StrictlyUpper>().toDenseMatrix().array())
+                            .all());
+            for (const GramIsa isa : {GramIsa::kBaseline, GramIsa::kAvx2, GramIsa::kAvx512}) {
+                Eigen::MatrixXd got = start;
+                polerat::detail::AddGram(m, rows, cols, got, isa);
+                EXPECT_TRUE((got.array() == plain.array()).all())
+                    << "set " << static_cast<int>(isa) << ", " << rows << " x " << cols;
+            }
+        }
     }
 }
 
