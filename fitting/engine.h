@@ -23,6 +23,7 @@
 
 #include <Eigen/Dense>
 
+#include "fitting/lanes.h"
 #include "fitting/polerat.h"
 
 namespace polerat::detail {
@@ -197,17 +198,12 @@ using GramRows = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::Ro
 inline constexpr Eigen::Index kGramPad = 16;
 inline Eigen::Index GramWidth(Eigen::Index cols) { return (cols + kGramPad - 1) / kGramPad * kGramPad; }
 
-/// Instruction sets of the Gram kernel. Every one gives the bits of kPlain,
-/// the plain loop: each entry sums its products over the rows in order.
-enum class GramIsa { kPlain, kBaseline, kAvx2, kAvx512 };
-bool GramIsaAvailable(GramIsa isa);
-/// The widest set this build and this processor both support.
-GramIsa BestGramIsa();
-
 /// The lower triangle of g += A'A for A the first `rows` rows and `cols`
-/// columns of m. A set the processor lacks falls back on the plain loop.
-void AddGram(const GramRows& m, Eigen::Index rows, Eigen::Index cols, Eigen::MatrixXd& g,
-             GramIsa isa = BestGramIsa());
+/// columns of m (see AddGramRows).
+inline void AddGram(const GramRows& m, Eigen::Index rows, Eigen::Index cols, Eigen::MatrixXd& g,
+                    VectorIsa isa = BestVectorIsa()) {
+    AddGramRows(m.data(), rows, cols, m.cols(), g.data(), g.rows(), isa);
+}
 
 /// min ||A x - b|| subject to x >= 0 (Lawson-Hanson active set).
 Eigen::VectorXd Nnls(const Eigen::MatrixXd& a, const Eigen::VectorXd& b);

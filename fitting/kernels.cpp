@@ -716,6 +716,9 @@ bool UsableCholesky(const Eigen::MatrixXd& gram, Eigen::LLT<Eigen::MatrixXd>& ll
 // sums keeps at least this fraction of the larger one (see RealPoleGram).
 constexpr double kPartialFractionLoss = 1.0 / 16.0;
 
+// Real poles up to this many are summed by the lane kernel from stack arrays.
+constexpr Eigen::Index kLanePoles = 256;
+
 // One block of at most kBlockSamples samples of entry `e`, held on the stack:
 // large tables are walked block by block, so that no pass over them
 // allocates (and faults in) arrays of their size.
@@ -751,23 +754,31 @@ void RealPoleGram(const Problem& prob, const PoleSet& poles, bool withD, std::si
         a(j) = poles[static_cast<std::size_t>(j)].real();
         sq(j) = a(j) * a(j);
     }
-    // Per pole: S = sum alpha q, T = sum beta x q, U = a^2 sum beta q.
-    Eigen::VectorXd s = Eigen::VectorXd::Zero(states), t = s, u = s;
-    SampleBlock::Array q;
+    // Per pole: S = sum alpha q, T = sum beta x q, U = a^2 sum beta q, and
+    // the diagonal and A'b, from one pass of the lane kernel per block.
+    const Eigen::Index padded = (states + kPoleLanes - 1) / kPoleLanes * kPoleLanes;
+    Eigen::VectorXd sqLanes = Eigen::VectorXd::Ones(padded);
+    sqLanes.head(states) = sq;
+    Eigen::MatrixXd sums = Eigen::MatrixXd::Zero(padded, 7);
+    const VectorIsa isa = BestVectorIsa();
     for (Eigen::Index i0 = 0; i0 < prob.n; i0 += kBlockSamples) {
-        const SampleBlock b(prob, e, i0, std::min<Eigen::Index>(kBlockSamples, prob.n - i0));
-        for (Eigen::Index j = 0; j < states; ++j) {
-            q = 1.0 / (sq(j) + b.x);
-            s(j) += (b.alpha * q).sum();
-            t(j) += (b.betaX * q).sum();
-            u(j) += sq(j) * (b.beta * q).sum();
-            gram(j, j) += sq(j) * (b.alpha * q.square()).sum() + (b.betaX * q.square()).sum();
-            atb(j) -= a(j) * (b.alphaHr * q).sum() + (b.betaHiW * q).sum();
-        }
+        const Eigen::Index m = std::min<Eigen::Index>(kBlockSamples, prob.n - i0);
+        const SampleBlock b(prob, e, i0, m);
+        const PoleSums p{b.x.data(),       b.alpha.data(),   b.beta.data(),    b.betaX.data(),   b.alphaHr.data(),
+                         b.betaHiW.data(), m,                sqLanes.data(),   padded,           &sums(0, 0),
+                         &sums(0, 1),      &sums(0, 2),      &sums(0, 3),      &sums(0, 4),      &sums(0, 5),
+                         &sums(0, 6)};
+        AddPoleSums(p, isa);
         if (withD) {
             gram(states, states) += b.alpha.sum();
             atb(states) += b.alphaHr.sum();
         }
+    }
+    const Eigen::VectorXd s = sums.col(0).head(states), t = sums.col(1).head(states);
+    const Eigen::VectorXd u = sq.cwiseProduct(sums.col(2).head(states));
+    for (Eigen::Index j = 0; j < states; ++j) {
+        gram(j, j) += sq(j) * sums(j, 3) + sums(j, 4);
+        atb(j) -= a(j) * sums(j, 5) + sums(j, 6);
     }
     if (withD)
         for (Eigen::Index j = 0; j < states; ++j) gram(states, j) = -a(j) * s(j);
@@ -786,7 +797,7 @@ void RealPoleGram(const Problem& prob, const PoleSet& poles, bool withD, std::si
                 direct.emplace_back(k, j);
         }
     if (direct.empty()) return;
-    SampleBlock::Array qk;
+    SampleBlock::Array q, qk;
     for (Eigen::Index i0 = 0; i0 < prob.n; i0 += kBlockSamples) {
         const SampleBlock b(prob, e, i0, std::min<Eigen::Index>(kBlockSamples, prob.n - i0));
         for (const auto& [k, j] : direct) {
@@ -806,6 +817,21 @@ void BlockResidual(const Problem& prob, const PoleSet& poles, const std::vector<
                    double d, std::size_t e, Eigen::Index i0, Eigen::Index m, SampleBlock::Array& re,
                    SampleBlock::Array& im) {
     const SampleBlock::Array w = prob.w.segment(i0, m);
+    re.resize(m);
+    im.resize(m);
+    // Real poles (the usual case) in the lane kernel.
+    const auto count = static_cast<Eigen::Index>(poles.size());
+    if (count <= kLanePoles && StateCount(poles) == count) {
+        Eigen::Array<double, Eigen::Dynamic, 1, 0, kLanePoles, 1> a(count), x(count);
+        for (Eigen::Index k = 0; k < count; ++k) {
+            a(k) = poles[static_cast<std::size_t>(k)].real();
+            x(k) = residues[static_cast<std::size_t>(k)].real();
+        }
+        RealResponse(w.data(), m, a.data(), x.data(), count, d, re.data(), im.data(), BestVectorIsa());
+        re = prob.wRe[e].segment(i0, m).array() * (re - prob.h[e].segment(i0, m).real().array());
+        im = prob.wIm[e].segment(i0, m).array() * (im - prob.h[e].segment(i0, m).imag().array());
+        return;
+    }
     SampleBlock::Array d1(m), d2(m);
     re.setConstant(m, d);
     im.setZero(m);

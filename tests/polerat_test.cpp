@@ -364,13 +364,21 @@ TEST(PoleratNnls, IsTheBestPositiveLeastSquaresFitOverEveryChoiceOfColumns) {
     }
 }
 
-TEST(PoleratGram, EveryInstructionSetGivesThePlainLoopsBitsAndTheProduct) {
-    // Only the lower triangle is added to, whatever lies past the columns in
-    // use (NaN here) or in the upper triangle.
-    using polerat::detail::GramIsa;
+TEST(PoleratLanes, EveryInstructionSetGivesThePlainLoopsBitsAndTheSumsTheyStandFor) {
+    // The Gram kernel adds only to the lower triangle, whatever lies past the
+    // columns in use (NaN here) or in the upper triangle; the pole sums and
+    // the response are checked against their formulas with long doubles.
+    using polerat::detail::VectorIsa;
     std::mt19937 rng(11);
     std::normal_distribution<double> g(0.0, 1.0);
-    EXPECT_TRUE(polerat::detail::GramIsaAvailable(polerat::detail::BestGramIsa()));
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    const auto everySet = [](const auto& run) {
+        const auto plain = run(VectorIsa::kPlain);
+        for (const VectorIsa isa : {VectorIsa::kBaseline, VectorIsa::kAvx2, VectorIsa::kAvx512})
+            EXPECT_TRUE((run(isa).array() == plain.array()).all()) << "set " << static_cast<int>(isa);
+        return plain;
+    };
+    EXPECT_TRUE(polerat::detail::VectorIsaAvailable(polerat::detail::BestVectorIsa()));
     for (const Eigen::Index rows : {0, 1, 3, 17, 130}) {
         for (Eigen::Index cols = 1; cols <= 37; cols += rows % 2 == 0 ? 1 : 4) {
             polerat::detail::GramRows m(rows, polerat::detail::GramWidth(cols));
@@ -378,19 +386,66 @@ TEST(PoleratGram, EveryInstructionSetGivesThePlainLoopsBitsAndTheProduct) {
             m.leftCols(cols) = polerat::detail::GramRows::NullaryExpr(rows, cols, [&] { return g(rng); });
             Eigen::MatrixXd start = Eigen::MatrixXd::NullaryExpr(cols, cols, [&] { return g(rng); });
             start.triangularView<Eigen::StrictlyUpper>().setConstant(-7.0);
-            Eigen::MatrixXd plain = start;
-            polerat::detail::AddGram(m, rows, cols, plain, GramIsa::kPlain);
+            const Eigen::MatrixXd sum = everySet([&](VectorIsa isa) {
+                Eigen::MatrixXd out = start;
+                polerat::detail::AddGram(m, rows, cols, out, isa);
+                return out;
+            });
             const Eigen::MatrixXd product = start + Eigen::MatrixXd(m.leftCols(cols).transpose() * m.leftCols(cols));
-            const Eigen::MatrixXd lower = (plain - product).triangularView<Eigen::Lower>();
+            const Eigen::MatrixXd lower = (sum - product).triangularView<Eigen::Lower>();
             EXPECT_LE(lower.cwiseAbs().maxCoeff(), 1e-12 * (1.0 + static_cast<double>(rows))) << rows << " " << cols;
-            EXPECT_TRUE((plain.triangularView<Eigen::StrictlyUpper>().toDenseMatrix().array() ==
+            EXPECT_TRUE((sum.triangularView<Eigen::StrictlyUpper>().toDenseMatrix().array() ==
                          start.triangularView<Eigen::StrictlyUpper>().toDenseMatrix().array())
                             .all());
-            for (const GramIsa isa : {GramIsa::kBaseline, GramIsa::kAvx2, GramIsa::kAvx512}) {
-                Eigen::MatrixXd got = start;
-                polerat::detail::AddGram(m, rows, cols, got, isa);
-                EXPECT_TRUE((got.array() == plain.array()).all())
-                    << "set " << static_cast<int>(isa) << ", " << rows << " x " << cols;
+        }
+    }
+    for (const long samples : {1L, 5L, 64L, 131L}) {
+        for (const long poles : {1L, 7L, 8L, 13L}) {
+            const long padded = (poles + 7) / 8 * 8;
+            std::vector<std::vector<double>> in(6, std::vector<double>(static_cast<std::size_t>(samples)));
+            for (auto& v : in)
+                for (auto& x : v) x = std::pow(10.0, 6.0 * u(rng) - 3.0);
+            std::vector<double> sq(static_cast<std::size_t>(padded), 1.0), a(static_cast<std::size_t>(poles)),
+                res(static_cast<std::size_t>(poles));
+            for (long j = 0; j < poles; ++j) {
+                a[static_cast<std::size_t>(j)] = -std::pow(10.0, 4.0 * u(rng) - 2.0);
+                sq[static_cast<std::size_t>(j)] = a[static_cast<std::size_t>(j)] * a[static_cast<std::size_t>(j)];
+                res[static_cast<std::size_t>(j)] = g(rng);
+            }
+            const Eigen::MatrixXd sums = everySet([&](VectorIsa isa) {
+                Eigen::MatrixXd out = Eigen::MatrixXd::Constant(padded, 7, 1.0);  // added to
+                const polerat::detail::PoleSums p{in[0].data(), in[1].data(), in[2].data(), in[3].data(),
+                                                  in[4].data(), in[5].data(), samples,      sq.data(),
+                                                  padded,       &out(0, 0),   &out(0, 1),   &out(0, 2),
+                                                  &out(0, 3),   &out(0, 4),   &out(0, 5),   &out(0, 6)};
+                polerat::detail::AddPoleSums(p, isa);
+                return out;
+            });
+            for (long j = 0; j < poles; ++j) {
+                long double want[7] = {1, 1, 1, 1, 1, 1, 1};
+                for (long i = 0; i < samples; ++i) {
+                    const auto k = static_cast<std::size_t>(i);
+                    const long double q = 1.0L / (static_cast<long double>(sq[static_cast<std::size_t>(j)]) + in[0][k]);
+                    const long double terms[7] = {in[1][k] * q,     in[3][k] * q,     in[2][k] * q, in[1][k] * q * q,
+                                                  in[3][k] * q * q, in[4][k] * q,     in[5][k] * q};
+                    for (int c = 0; c < 7; ++c) want[c] += terms[c];
+                }
+                for (int c = 0; c < 7; ++c)
+                    EXPECT_NEAR(sums(j, c), static_cast<double>(want[c]), 1e-13 * std::fabs(static_cast<double>(want[c])))
+                        << j << " " << c;
+            }
+            const double d = g(rng);
+            const Eigen::MatrixXd response = everySet([&](VectorIsa isa) {
+                Eigen::MatrixXd out(samples, 2);
+                polerat::detail::RealResponse(in[0].data(), samples, a.data(), res.data(), poles, d, &out(0, 0),
+                                              &out(0, 1), isa);
+                return out;
+            });
+            for (long i = 0; i < samples; ++i) {
+                Cx want = d;
+                for (long j = 0; j < poles; ++j)
+                    want += res[static_cast<std::size_t>(j)] / Cx(-a[static_cast<std::size_t>(j)], in[0][static_cast<std::size_t>(i)]);
+                EXPECT_LE(std::abs(Cx(response(i, 0), response(i, 1)) - want), 1e-13 * (std::abs(d) + 100.0)) << i;
             }
         }
     }

@@ -1,0 +1,119 @@
+// The lane kernels' bodies (see lanes.h), compiled once per instruction set
+// with POLERAT_LANES doubles per vector.
+//
+// Only plain loops and compiler builtins live here: a library function
+// instantiated under a wider instruction set could be merged by the linker
+// with the baseline's copy and run where that instruction set is missing.
+#ifndef MATMODEL_FITTING_LANE_KERNELS_H
+#define MATMODEL_FITTING_LANE_KERNELS_H
+
+#ifndef POLERAT_LANES
+#error "define POLERAT_LANES before including lane_kernels.h"
+#endif
+
+#include "fitting/lanes.h"
+
+namespace {
+
+using polerat::detail::PoleSums;
+
+constexpr long kLanes = POLERAT_LANES;
+typedef double Lanes __attribute__((vector_size(POLERAT_LANES * sizeof(double))));
+
+inline Lanes LoadLanes(const double* p) {
+    Lanes v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline void StoreLanes(double* p, Lanes v) { __builtin_memcpy(p, &v, sizeof v); }
+
+inline void AddLanes(double* p, Lanes v) { StoreLanes(p, LoadLanes(p) + v); }
+
+// Four rows of g against two vectors of columns at a time, all in registers;
+// each entry sums over the rows in order.
+void GramKernel(const double* m, long rows, long cols, long ld, double* g, long ldg) {
+    for (long k0 = 0; k0 < cols; k0 += 2 * kLanes) {
+        const long jEnd = k0 + 2 * kLanes < cols ? k0 + 2 * kLanes : cols;
+        for (long j0 = 0; j0 < jEnd; j0 += 4) {
+            Lanes a0 = {}, a1 = {}, b0 = {}, b1 = {}, c0 = {}, c1 = {}, d0 = {}, d1 = {};
+            const double* row = m;
+            for (long i = 0; i < rows; ++i, row += ld) {
+                const Lanes x0 = LoadLanes(row + k0), x1 = LoadLanes(row + k0 + kLanes);
+                const double p = row[j0], q = row[j0 + 1], r = row[j0 + 2], s = row[j0 + 3];
+                a0 += p * x0;
+                a1 += p * x1;
+                b0 += q * x0;
+                b1 += q * x1;
+                c0 += r * x0;
+                c1 += r * x1;
+                d0 += s * x0;
+                d1 += s * x1;
+            }
+            const Lanes sums[4][2] = {{a0, a1}, {b0, b1}, {c0, c1}, {d0, d1}};
+            for (long jj = 0; jj < 4 && j0 + jj < cols; ++jj)
+                for (long kk = 0; kk < 2 * kLanes && k0 + kk < cols; ++kk)
+                    if (k0 + kk >= j0 + jj) g[(j0 + jj) * ldg + k0 + kk] += sums[jj][kk / kLanes][kk % kLanes];
+        }
+    }
+}
+
+// Poles in the lanes, samples in order.
+void PoleSumsKernel(const PoleSums& p) {
+    for (long j = 0; j < p.poles; j += kLanes) {
+        const Lanes sq = LoadLanes(p.sq + j);
+        Lanes s = {}, t = {}, u = {}, dA = {}, dB = {}, hA = {}, hB = {};
+        for (long i = 0; i < p.m; ++i) {
+            const Lanes q = 1.0 / (sq + p.x[i]);
+            const Lanes q2 = q * q;
+            s += p.alpha[i] * q;
+            t += p.betaX[i] * q;
+            u += p.beta[i] * q;
+            dA += p.alpha[i] * q2;
+            dB += p.betaX[i] * q2;
+            hA += p.alphaHr[i] * q;
+            hB += p.betaHiW[i] * q;
+        }
+        AddLanes(p.s + j, s);
+        AddLanes(p.t + j, t);
+        AddLanes(p.u + j, u);
+        AddLanes(p.dA + j, dA);
+        AddLanes(p.dB + j, dB);
+        AddLanes(p.hA + j, hA);
+        AddLanes(p.hB + j, hB);
+    }
+}
+
+// Samples in the lanes, poles in order; the tail a sample at a time with the
+// same operations.
+void ResponseKernel(const double* w, long m, const double* a, const double* x, long poles, double d, double* re,
+                    double* im) {
+    long i = 0;
+    for (; i + kLanes <= m; i += kLanes) {
+        const Lanes wv = LoadLanes(w + i);
+        const Lanes w2 = wv * wv;
+        Lanes r = d - Lanes{}, s = {};
+        for (long j = 0; j < poles; ++j) {
+            const Lanes d1 = x[j] / (a[j] * a[j] + w2);
+            r -= a[j] * d1;
+            s -= wv * d1;
+        }
+        StoreLanes(re + i, r);
+        StoreLanes(im + i, s);
+    }
+    for (; i < m; ++i) {
+        const double w2 = w[i] * w[i];
+        double r = d, s = 0.0;
+        for (long j = 0; j < poles; ++j) {
+            const double d1 = x[j] / (a[j] * a[j] + w2);
+            r -= a[j] * d1;
+            s -= w[i] * d1;
+        }
+        re[i] = r;
+        im[i] = s;
+    }
+}
+
+}  // namespace
+
+#endif  // MATMODEL_FITTING_LANE_KERNELS_H

@@ -1,0 +1,159 @@
+// The lane kernels' scalar definitions, the baseline build of the vector
+// forms, and the choice of instruction set.
+#include "fitting/lanes.h"
+
+#if defined(__GNUC__)
+#define POLERAT_LANES 2
+#include "fitting/lane_kernels.h"
+#endif
+
+namespace polerat::detail {
+
+#if defined(POLERAT_LANES_X86)
+void GramKernelAvx2(const double* m, long rows, long cols, long ld, double* g, long ldg);
+void GramKernelAvx512(const double* m, long rows, long cols, long ld, double* g, long ldg);
+void PoleSumsAvx2(const PoleSums& p);
+void PoleSumsAvx512(const PoleSums& p);
+void ResponseAvx2(const double* w, long m, const double* a, const double* x, long poles, double d, double* re,
+                  double* im);
+void ResponseAvx512(const double* w, long m, const double* a, const double* x, long poles, double d, double* re,
+                    double* im);
+#endif
+
+namespace {
+
+// The definitions, one term at a time.
+void GramPlain(const double* m, long rows, long cols, long ld, double* g, long ldg) {
+    for (long j = 0; j < cols; ++j)
+        for (long k = j; k < cols; ++k) {
+            double s = 0.0;
+            for (long i = 0; i < rows; ++i) s += m[i * ld + j] * m[i * ld + k];
+            g[j * ldg + k] += s;
+        }
+}
+
+void PoleSumsPlain(const PoleSums& p) {
+    for (long j = 0; j < p.poles; ++j) {
+        double s = 0.0, t = 0.0, u = 0.0, dA = 0.0, dB = 0.0, hA = 0.0, hB = 0.0;
+        for (long i = 0; i < p.m; ++i) {
+            const double q = 1.0 / (p.sq[j] + p.x[i]);
+            const double q2 = q * q;
+            s += p.alpha[i] * q;
+            t += p.betaX[i] * q;
+            u += p.beta[i] * q;
+            dA += p.alpha[i] * q2;
+            dB += p.betaX[i] * q2;
+            hA += p.alphaHr[i] * q;
+            hB += p.betaHiW[i] * q;
+        }
+        p.s[j] += s;
+        p.t[j] += t;
+        p.u[j] += u;
+        p.dA[j] += dA;
+        p.dB[j] += dB;
+        p.hA[j] += hA;
+        p.hB[j] += hB;
+    }
+}
+
+void ResponsePlain(const double* w, long m, const double* a, const double* x, long poles, double d, double* re,
+                   double* im) {
+    for (long i = 0; i < m; ++i) {
+        const double w2 = w[i] * w[i];
+        double r = d, s = 0.0;
+        for (long j = 0; j < poles; ++j) {
+            const double d1 = x[j] / (a[j] * a[j] + w2);
+            r -= a[j] * d1;
+            s -= w[i] * d1;
+        }
+        re[i] = r;
+        im[i] = s;
+    }
+}
+
+bool CpuHas(VectorIsa isa) {
+    switch (isa) {
+        case VectorIsa::kPlain:
+        case VectorIsa::kBaseline:
+            return true;
+#if defined(POLERAT_LANES_X86)
+        case VectorIsa::kAvx2:
+            __builtin_cpu_init();
+            return __builtin_cpu_supports("avx2");
+        case VectorIsa::kAvx512:
+            __builtin_cpu_init();
+            return __builtin_cpu_supports("avx512f");
+#else
+        case VectorIsa::kAvx2:
+        case VectorIsa::kAvx512:
+            return false;
+#endif
+    }
+    return false;
+}
+
+VectorIsa Widest() {
+    if (CpuHas(VectorIsa::kAvx512)) return VectorIsa::kAvx512;
+    if (CpuHas(VectorIsa::kAvx2)) return VectorIsa::kAvx2;
+    return VectorIsa::kBaseline;
+}
+
+// The set to run: the one asked for when this processor has it, else the
+// plain loop (the same bits).
+VectorIsa Usable(VectorIsa isa) {
+#if !defined(__GNUC__)
+    if (isa == VectorIsa::kBaseline) return VectorIsa::kPlain;
+#endif
+    return CpuHas(isa) ? isa : VectorIsa::kPlain;
+}
+
+}  // namespace
+
+bool VectorIsaAvailable(VectorIsa isa) { return CpuHas(isa); }
+
+VectorIsa BestVectorIsa() {
+    static const VectorIsa best = Widest();
+    return best;
+}
+
+void AddGramRows(const double* m, long rows, long cols, long ld, double* g, long ldg, VectorIsa isa) {
+    switch (Usable(isa)) {
+#if defined(POLERAT_LANES_X86)
+        case VectorIsa::kAvx512: return GramKernelAvx512(m, rows, cols, ld, g, ldg);
+        case VectorIsa::kAvx2: return GramKernelAvx2(m, rows, cols, ld, g, ldg);
+#endif
+#if defined(__GNUC__)
+        case VectorIsa::kBaseline: return GramKernel(m, rows, cols, ld, g, ldg);
+#endif
+        default: return GramPlain(m, rows, cols, ld, g, ldg);
+    }
+}
+
+void AddPoleSums(const PoleSums& p, VectorIsa isa) {
+    switch (Usable(isa)) {
+#if defined(POLERAT_LANES_X86)
+        case VectorIsa::kAvx512: return PoleSumsAvx512(p);
+        case VectorIsa::kAvx2: return PoleSumsAvx2(p);
+#endif
+#if defined(__GNUC__)
+        case VectorIsa::kBaseline: return PoleSumsKernel(p);
+#endif
+        default: return PoleSumsPlain(p);
+    }
+}
+
+void RealResponse(const double* w, long m, const double* a, const double* x, long poles, double d, double* re,
+                  double* im, VectorIsa isa) {
+    switch (Usable(isa)) {
+#if defined(POLERAT_LANES_X86)
+        case VectorIsa::kAvx512: return ResponseAvx512(w, m, a, x, poles, d, re, im);
+        case VectorIsa::kAvx2: return ResponseAvx2(w, m, a, x, poles, d, re, im);
+#endif
+#if defined(__GNUC__)
+        case VectorIsa::kBaseline: return ResponseKernel(w, m, a, x, poles, d, re, im);
+#endif
+        default: return ResponsePlain(w, m, a, x, poles, d, re, im);
+    }
+}
+
+}  // namespace polerat::detail

@@ -1,0 +1,50 @@
+// The engine's innermost loops over plain arrays, built once per instruction
+// set and chosen at run time (lanes.cpp, lanes_avx2.cpp, lanes_avx512.cpp).
+// Not installed. Every form gives the same bits: the vector lanes hold
+// different poles or different samples, never two terms of one sum, so each
+// sum adds the same terms in the same order at every width, and products are
+// never fused into additions.
+#ifndef MATMODEL_FITTING_LANES_H
+#define MATMODEL_FITTING_LANES_H
+
+namespace polerat::detail {
+
+/// Instruction sets of the lane kernels. kPlain is the scalar definition
+/// every other set reproduces bit for bit.
+enum class VectorIsa { kPlain, kBaseline, kAvx2, kAvx512 };
+bool VectorIsaAvailable(VectorIsa isa);
+/// The widest set this build and this processor both support.
+VectorIsa BestVectorIsa();
+
+/// Pole arrays handed to the kernels are padded to a multiple of this.
+inline constexpr long kPoleLanes = 8;
+
+/// Per-pole sums over m samples for the residue solve of real poles, with
+/// q_j(i) = 1 / (sq[j] + x[i]); each added to its output:
+///   s += sum alpha q,  t += sum betaX q,  u += sum beta q,
+///   dA += sum alpha q^2,  dB += sum betaX q^2,
+///   hA += sum alphaHr q,  hB += sum betaHiW q.
+/// `poles` is a multiple of kPoleLanes (the padding's sq must be positive).
+struct PoleSums {
+    const double *x, *alpha, *beta, *betaX, *alphaHr, *betaHiW;
+    long m;
+    const double* sq;
+    long poles;
+    double *s, *t, *u, *dA, *dB, *hA, *hB;
+};
+void AddPoleSums(const PoleSums& p, VectorIsa isa);
+
+/// The model d + sum_j x_j / (j w - a_j) of real poles at m frequencies w:
+/// re[i] = d - sum_j a_j x_j / (a_j^2 + w_i^2) and im[i] = -w_i sum_j ...,
+/// the terms subtracted in pole order.
+void RealResponse(const double* w, long m, const double* a, const double* x, long poles, double d, double* re,
+                  double* im, VectorIsa isa);
+
+/// The lower triangle of g (column-major, leading dimension ldg) += M'M for
+/// M the `rows` x `cols` row-major matrix at m with rows ld apart; ld is a
+/// multiple of 16 (what lies past `cols` is read but never used).
+void AddGramRows(const double* m, long rows, long cols, long ld, double* g, long ldg, VectorIsa isa);
+
+}  // namespace polerat::detail
+
+#endif  // MATMODEL_FITTING_LANES_H

@@ -1,0 +1,15 @@
+// The lane kernels on AVX2, 4 doubles per vector. Built with -mavx2 and
+// called only where the processor reports it.
+#define POLERAT_LANES 4
+#include "fitting/lane_kernels.h"
+
+namespace polerat::detail {
+void GramKernelAvx2(const double* m, long rows, long cols, long ld, double* g, long ldg) {
+    GramKernel(m, rows, cols, ld, g, ldg);
+}
+void PoleSumsAvx2(const PoleSums& p) { PoleSumsKernel(p); }
+void ResponseAvx2(const double* w, long m, const double* a, const double* x, long poles, double d, double* re,
+                   double* im) {
+    ResponseKernel(w, m, a, x, poles, d, re, im);
+}
+}  // namespace polerat::detail

@@ -1,0 +1,15 @@
+// The lane kernels on AVX-512, 8 doubles per vector. Built with -mavx512f and
+// called only where the processor reports it.
+#define POLERAT_LANES 8
+#include "fitting/lane_kernels.h"
+
+namespace polerat::detail {
+void GramKernelAvx512(const double* m, long rows, long cols, long ld, double* g, long ldg) {
+    GramKernel(m, rows, cols, ld, g, ldg);
+}
+void PoleSumsAvx512(const PoleSums& p) { PoleSumsKernel(p); }
+void ResponseAvx512(const double* w, long m, const double* a, const double* x, long poles, double d, double* re,
+                   double* im) {
+    ResponseKernel(w, m, a, x, poles, d, re, im);
+}
+}  // namespace polerat::detail
