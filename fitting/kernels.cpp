@@ -764,10 +764,11 @@ void RealPoleGram(const Problem& prob, const PoleSet& poles, bool withD, std::si
     for (Eigen::Index i0 = 0; i0 < prob.n; i0 += kBlockSamples) {
         const Eigen::Index m = std::min<Eigen::Index>(kBlockSamples, prob.n - i0);
         const SampleBlock b(prob, e, i0, m);
-        const PoleSums p{b.x.data(),       b.alpha.data(),   b.beta.data(),    b.betaX.data(),   b.alphaHr.data(),
-                         b.betaHiW.data(), m,                sqLanes.data(),   padded,           &sums(0, 0),
-                         &sums(0, 1),      &sums(0, 2),      &sums(0, 3),      &sums(0, 4),      &sums(0, 5),
-                         &sums(0, 6)};
+        double* out = sums.data();  // column c at out + c * padded (no pole: nothing is written)
+        const PoleSums p{b.x.data(),          b.alpha.data(),      b.beta.data(),       b.betaX.data(),
+                         b.alphaHr.data(),    b.betaHiW.data(),    m,                   sqLanes.data(),
+                         padded,              out,                 out + padded,        out + 2 * padded,
+                         out + 3 * padded,    out + 4 * padded,    out + 5 * padded,    out + 6 * padded};
         AddPoleSums(p, isa);
         if (withD) {
             gram(states, states) += b.alpha.sum();
