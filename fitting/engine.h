@@ -158,6 +158,14 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
 /// off the real axis do not come in conjugate pairs.
 bool SigmaZeros(const Eigen::VectorXd& a, const Eigen::VectorXd& c, Eigen::VectorXcd& z);
 
+/// The same zeros when the c_k share one sign: they are all real, one between
+/// each two neighbouring poles and one beyond the last pole on the side the
+/// signs point to. Each is found in its own interval by a safeguarded
+/// iteration on a model keeping the two nearest poles, O(N) per step, to its
+/// own relative accuracy. False (leaving z unspecified) when the poles are
+/// not distinct or a term is not of the common sign.
+bool InterlacedZeros(const Eigen::VectorXd& poles, const Eigen::VectorXd& terms, Eigen::VectorXd& z);
+
 /// Residues and constants for fixed poles: non-negative least squares when
 /// passivity is enforced, plain least squares otherwise.
 Model SolveResidues(const Problem& prob, const PoleSet& poles, const Options& opt);

@@ -422,6 +422,109 @@ bool SigmaZeros(const Eigen::VectorXd& a, const Eigen::VectorXd& c, Eigen::Vecto
     return above == below;
 }
 
+bool InterlacedZeros(const Eigen::VectorXd& poles, const Eigen::VectorXd& terms, Eigen::VectorXd& z) {
+    constexpr int kIterations = 64;
+    const double eps = std::numeric_limits<double>::epsilon();
+    const Eigen::Index n = poles.size();
+    if (n == 0 || terms.size() != n) return false;
+    // Terms all negative: s -> -s turns them positive.
+    const double sign = terms(0) > 0.0 ? 1.0 : -1.0;
+    std::vector<std::pair<double, double>> pc(static_cast<std::size_t>(n));
+    for (Eigen::Index k = 0; k < n; ++k) {
+        pc[static_cast<std::size_t>(k)] = {sign * poles(k), sign * terms(k)};
+        if (!(pc[static_cast<std::size_t>(k)].second > 0.0) || !std::isfinite(poles(k)) ||
+            !std::isfinite(pc[static_cast<std::size_t>(k)].second))
+            return false;
+    }
+    std::sort(pc.begin(), pc.end());
+    std::vector<double> a(pc.size()), c(pc.size()), delta(pc.size());
+    double total = 0.0;
+    for (std::size_t k = 0; k < pc.size(); ++k) {
+        a[k] = pc[k].first;
+        c[k] = pc[k].second;
+        total += c[k];
+        // Poles too close to tell apart hold a zero between them that no
+        // iteration can place better than the eigensolver does.
+        if (k > 0 && !(a[k] - a[k - 1] > 4.0 * eps * std::max(std::fabs(a[k]), std::fabs(a[k - 1])))) return false;
+    }
+    z.resize(n);
+    // f = 1 + sum c/(s - a) falls from +inf to -inf between two poles, and
+    // from 1 to -inf below the lowest: one zero in each of those intervals.
+    // Zero k lies below pole k and above pole k - 1.
+    for (std::size_t k = 0; k < a.size(); ++k) {
+        const bool lowest = k == 0;
+        // Coordinates centred on the nearer pole, so that the zero's distance
+        // from it keeps its relative accuracy however wide the poles spread.
+        double origin = a[k], lo = 0.0, hi = 0.0;
+        if (lowest) {
+            lo = -total;  // every term is above -c/total there: f >= 0
+        } else {
+            const double half = 0.5 * (a[k] - a[k - 1]);
+            double f = 1.0;
+            for (std::size_t j = 0; j < a.size(); ++j) f += c[j] / ((a[k - 1] + half) - a[j]);
+            if (f < 0.0) {
+                origin = a[k - 1];
+                hi = half;
+            } else {
+                lo = -half;
+            }
+        }
+        for (std::size_t j = 0; j < a.size(); ++j) delta[j] = a[j] - origin;
+        const double left = lowest ? 0.0 : delta[k - 1], right = delta[k];
+        double tau = 0.5 * (lo + hi);
+        bool settled = false;
+        for (int it = 0; it < kIterations && !settled; ++it) {
+            // f split into the poles at and below the interval's lower end
+            // (psi) and those at and above its upper end (phi), with slopes.
+            double psi = 0.0, dpsi = 0.0, phi = 0.0, dphi = 0.0, size = 1.0;
+            for (std::size_t j = 0; j < a.size(); ++j) {
+                const double u = 1.0 / (tau - delta[j]);
+                const double t = c[j] * u;
+                size += std::fabs(t);
+                if (j < k) {
+                    psi += t;
+                    dpsi -= t * u;
+                } else {
+                    phi += t;
+                    dphi -= t * u;
+                }
+            }
+            const double f = 1.0 + psi + phi;
+            if (f > 0.0) lo = tau;
+            if (f < 0.0) hi = tau;
+            if (f == 0.0 || std::fabs(f) <= 4.0 * eps * static_cast<double>(n) * size) break;
+            // The zero of the model that keeps the two nearest poles and
+            // matches f and its slope here: C + s/(x - left) + S/(x - right).
+            const double bigS = -dphi * (tau - right) * (tau - right);
+            const double cc = 1.0 + phi - bigS / (tau - right);
+            double next = std::numeric_limits<double>::quiet_NaN();
+            if (lowest) {
+                next = cc > 0.0 ? right - bigS / cc : next;
+            } else {
+                const double smallS = -dpsi * (tau - left) * (tau - left);
+                const double cm = cc + psi - smallS / (tau - left);
+                // cm (x - l)(x - r) + s (x - r) + S (x - l) = 0; l r = 0.
+                const double b = -cm * (left + right) + smallS + bigS;
+                const double c0 = -smallS * right - bigS * left;
+                const double disc = b * b - 4.0 * cm * c0;
+                if (disc >= 0.0) {
+                    const double q = -0.5 * (b + std::copysign(std::sqrt(disc), b));
+                    const double x1 = cm != 0.0 ? q / cm : std::numeric_limits<double>::quiet_NaN();
+                    const double x2 = q != 0.0 ? c0 / q : std::numeric_limits<double>::quiet_NaN();
+                    next = x1 > lo && x1 < hi ? x1 : x2;
+                }
+            }
+            // Outside what is known to hold the zero: bisect.
+            if (!(next > lo && next < hi)) next = 0.5 * (lo + hi);
+            settled = std::fabs(next - tau) <= 2.0 * eps * std::fabs(next) || !(hi - lo > 2.0 * eps * std::max(std::fabs(lo), std::fabs(hi)));
+            tau = next;
+            if (it + 1 == kIterations) return false;
+        }
+        z(static_cast<Eigen::Index>(k)) = sign * (origin + tau);
+    }
+    return true;
+}
+
 namespace {
 
 // Samples per block when the relocation's Gram matrix is accumulated: the
@@ -636,6 +739,11 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
     // at a fraction of the general solver's cost.
     const bool allReal = StateCount(poles) == static_cast<int>(poles.size());
     if (allReal && (c.minCoeff() > 0.0 || c.maxCoeff() < 0.0)) {
+        Eigen::VectorXd zeros;
+        if (InterlacedZeros(hm.diagonal(), c, zeros)) {
+            PoleSet next = ToPoles(zeros.cast<std::complex<double>>(), prob, opt);
+            if (!next.empty()) return next;
+        }
         const Eigen::VectorXd w = c.cwiseAbs().cwiseSqrt();
         Eigen::MatrixXd sym = -(c(0) > 0.0 ? 1.0 : -1.0) * w * w.transpose();
         sym.diagonal() += hm.diagonal();

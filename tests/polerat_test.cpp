@@ -482,6 +482,63 @@ TEST(PoleratRelocation, FindsTheZerosOfTheWeightingFunctionRealOrPairedOrOnAPole
     }
 }
 
+TEST(PoleratRelocation, FindsInterlacedZerosToTheirOwnAccuracyOverTenDecadesAndCloseClusters) {
+    // Zeros chosen between the poles (and one beyond them, on the side the
+    // terms' common sign points to) give c_k = prod (a_k - z) / prod (a_k - a_j);
+    // some poles sit 1e-9 apart, relative, with their zero between them.
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    for (int t = 0; t < 400; ++t) {
+        const int n = 1 + t % 19;
+        const bool positive = t % 2 == 0;
+        std::vector<long double> a(static_cast<std::size_t>(n)), z(static_cast<std::size_t>(n));
+        for (int k = 0; k < n; ++k) {
+            const auto uk = static_cast<std::size_t>(k);
+            a[uk] = -std::pow(10.0L, 2.0L + 10.0L * (k + 0.1L + 0.8L * u(rng)) / n);
+            if (k > 0 && t % 7 == 0 && u(rng) < 0.3) a[uk] = a[uk - 1] * (1.0L + 1e-9L);
+        }
+        std::sort(a.begin(), a.end());
+        for (auto& p : a) p = static_cast<double>(p);  // the poles the solver is given
+        for (int k = 0; k < n; ++k) {
+            const auto uk = static_cast<std::size_t>(k);
+            // Between pole k - 1 and pole k, or beyond the end (below the
+            // lowest for positive terms, above the highest for negative ones).
+            const long double lo = positive ? (k == 0 ? a[0] * 3.0L : a[uk - 1]) : a[uk];
+            const long double hi = positive ? a[uk] : (k + 1 == n ? a[uk] / 3.0L : a[uk + 1]);
+            z[uk] = lo + (hi - lo) * (0.05L + 0.9L * u(rng));
+        }
+        Eigen::VectorXd poles(n), terms(n);
+        for (int k = 0; k < n; ++k) {
+            const auto uk = static_cast<std::size_t>(k);
+            long double ck = a[uk] - z[uk];
+            for (int j = 0; j < n; ++j)
+                if (j != k) ck *= (a[uk] - z[static_cast<std::size_t>(j)]) / (a[uk] - a[static_cast<std::size_t>(j)]);
+            poles(k) = static_cast<double>(a[uk]);
+            terms(k) = static_cast<double>(ck);
+        }
+        ASSERT_TRUE(positive ? terms.minCoeff() > 0.0 : terms.maxCoeff() < 0.0) << t;
+        Eigen::VectorXd found;
+        ASSERT_TRUE(polerat::detail::InterlacedZeros(poles, terms, found)) << t;
+        std::sort(found.data(), found.data() + n);
+        for (int k = 0; k < n; ++k) {
+            // As close as the terms, rounded to doubles, determine the zero:
+            // a sum of that size moves it by its rounding over the slope.
+            const long double want = z[static_cast<std::size_t>(k)];
+            long double size = 1.0L, slope = 0.0L;
+            for (int j = 0; j < n; ++j) {
+                const long double u = 1.0L / (want - poles(j));
+                size += std::fabs(terms(j) * u);
+                slope += terms(j) * u * u;
+            }
+            const double tolerance = static_cast<double>(1e-14L * n * size / std::fabs(slope) + 1e-15L * std::fabs(want));
+            EXPECT_LE(std::fabs(found(k) - static_cast<double>(want)), tolerance) << t << " " << k;
+        }
+    }
+    Eigen::VectorXd z;
+    EXPECT_FALSE(polerat::detail::InterlacedZeros(Eigen::Vector2d(-1.0, -1.0), Eigen::Vector2d(1.0, 1.0), z));
+    EXPECT_FALSE(polerat::detail::InterlacedZeros(Eigen::Vector2d(-1.0, -2.0), Eigen::Vector2d(1.0, -1.0), z));
+}
+
 TEST(PoleratResidues, ReachTheLeastSquaresOptimumOfTheStoredSystemWithPolesCloseOrFarOutside) {
     // Real poles' residues come from per-pole sums, not the stored system:
     // wherever the unconstrained optimum is positive they must reach it, small
