@@ -531,6 +531,8 @@ namespace {
 // system's rows are built a block at a time, so that no relocation allocates
 // (and, on a table of any size, faults in) the whole system.
 constexpr Eigen::Index kRelocationBlock = 128;
+// Real poles up to this many go to the lane kernels from stack arrays.
+constexpr Eigen::Index kLanePoles = 256;
 
 // Rows [i0, i0 + m) of entry `e`'s relocation system, weighted: first the
 // columns of the entry's own residues (the basis, then the constant unless
@@ -538,8 +540,7 @@ constexpr Eigen::Index kRelocationBlock = 128;
 // then -h). Adds the basis's real rows, summed, to `relax` when it is given.
 void RelocationRows(const Problem& prob, const PoleSet& poles, std::size_t e, bool withD, Eigen::Index i0,
                     Eigen::Index m, GramRows& out, Eigen::RowVectorXd* relax) {
-    const Eigen::MatrixXd basis = RealBasis(prob.w.segment(i0, m), poles);
-    const Eigen::Index states = basis.cols();
+    const Eigen::Index states = StateCount(poles);
     const Eigen::Index nA = states + (withD ? 1 : 0);
     const auto h = prob.h[e].segment(i0, m);
     const auto wr = prob.wRe[e].segment(i0, m);
@@ -547,6 +548,17 @@ void RelocationRows(const Problem& prob, const PoleSet& poles, std::size_t e, bo
     const Eigen::Index cols = nA + states + 1;
     out.resize(2 * m, GramWidth(cols));
     out.rightCols(out.cols() - cols).setZero();
+    if (states == static_cast<Eigen::Index>(poles.size()) && states <= kLanePoles) {
+        // Real poles (the usual case) in the lane kernel.
+        Eigen::Array<double, Eigen::Dynamic, 1, 0, kLanePoles, 1> a(states);
+        for (Eigen::Index k = 0; k < states; ++k) a(k) = poles[static_cast<std::size_t>(k)].real();
+        const RelocationBlock block{prob.w.data() + i0, reinterpret_cast<const double*>(h.data()), wr.data(),
+                                    wi.data(), m, a.data(), states, nA, withD, out.data(), out.cols(),
+                                    relax != nullptr ? relax->data() : nullptr};
+        FillRelocationRows(block, BestVectorIsa());
+        return;
+    }
+    const Eigen::MatrixXd basis = RealBasis(prob.w.segment(i0, m), poles);
     // A sample's two rows at a time, written where the Gram kernel reads them.
     for (Eigen::Index i = 0; i < m; ++i) {
         double* re = &out(i, 0);
@@ -823,9 +835,6 @@ bool UsableCholesky(const Eigen::MatrixXd& gram, Eigen::LLT<Eigen::MatrixXd>& ll
 // A partial-fraction entry is used only where the difference of two per-pole
 // sums keeps at least this fraction of the larger one (see RealPoleGram).
 constexpr double kPartialFractionLoss = 1.0 / 16.0;
-
-// Real poles up to this many are summed by the lane kernel from stack arrays.
-constexpr Eigen::Index kLanePoles = 256;
 
 // One block of at most kBlockSamples samples of entry `e`, held on the stack:
 // large tables are walked block by block, so that no pass over them

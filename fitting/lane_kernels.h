@@ -16,6 +16,7 @@
 namespace {
 
 using polerat::detail::PoleSums;
+using polerat::detail::RelocationBlock;
 
 constexpr long kLanes = POLERAT_LANES;
 typedef double Lanes __attribute__((vector_size(POLERAT_LANES * sizeof(double))));
@@ -111,6 +112,44 @@ void ResponseKernel(const double* w, long m, const double* a, const double* x, l
         }
         re[i] = r;
         im[i] = s;
+    }
+}
+
+// Poles in the lanes, a sample's two rows at a time; the last poles one at
+// a time with the same operations.
+void RelocationRowsKernel(const RelocationBlock& p) {
+    const long full = p.poles / kLanes * kLanes;
+    for (long i = 0; i < p.m; ++i) {
+        double* re = p.out + i * p.ld;
+        double* im = p.out + (p.m + i) * p.ld;
+        const double w = p.w[i], w2 = w * w, hr = p.h[2 * i], hi = p.h[2 * i + 1], wr = p.wr[i], wi = p.wi[i];
+        long j = 0;
+        for (; j < full; j += kLanes) {
+            const Lanes a = LoadLanes(p.a + j);
+            const Lanes q = 1.0 / (a * a + w2);
+            const Lanes br = -a * q, bi = -w * q;
+            StoreLanes(re + j, wr * br);
+            StoreLanes(im + j, wi * bi);
+            StoreLanes(re + p.nA + j, -wr * (hr * br - hi * bi));
+            StoreLanes(im + p.nA + j, -wi * (hr * bi + hi * br));
+            if (p.relax != nullptr) AddLanes(p.relax + j, br);
+        }
+        for (; j < p.poles; ++j) {
+            const double a = p.a[j];
+            const double q = 1.0 / (a * a + w2);
+            const double br = -a * q, bi = -w * q;
+            re[j] = wr * br;
+            im[j] = wi * bi;
+            re[p.nA + j] = -wr * (hr * br - hi * bi);
+            im[p.nA + j] = -wi * (hr * bi + hi * br);
+            if (p.relax != nullptr) p.relax[j] += br;
+        }
+        if (p.withD) {
+            re[p.poles] = wr;
+            im[p.poles] = 0.0;
+        }
+        re[p.nA + p.poles] = -hr * wr;
+        im[p.nA + p.poles] = -hi * wi;
     }
 }
 

@@ -14,6 +14,8 @@ void GramKernelAvx2(const double* m, long rows, long cols, long ld, double* g, l
 void GramKernelAvx512(const double* m, long rows, long cols, long ld, double* g, long ldg);
 void PoleSumsAvx2(const PoleSums& p);
 void PoleSumsAvx512(const PoleSums& p);
+void RelocationRowsAvx2(const RelocationBlock& p);
+void RelocationRowsAvx512(const RelocationBlock& p);
 void ResponseAvx2(const double* w, long m, const double* a, const double* x, long poles, double d, double* re,
                   double* im);
 void ResponseAvx512(const double* w, long m, const double* a, const double* x, long poles, double d, double* re,
@@ -68,6 +70,29 @@ void ResponsePlain(const double* w, long m, const double* a, const double* x, lo
         }
         re[i] = r;
         im[i] = s;
+    }
+}
+
+void RelocationRowsPlain(const RelocationBlock& p) {
+    for (long i = 0; i < p.m; ++i) {
+        double* re = p.out + i * p.ld;
+        double* im = p.out + (p.m + i) * p.ld;
+        const double w = p.w[i], hr = p.h[2 * i], hi = p.h[2 * i + 1], wr = p.wr[i], wi = p.wi[i];
+        for (long j = 0; j < p.poles; ++j) {
+            const double q = 1.0 / (p.a[j] * p.a[j] + w * w);
+            const double br = -p.a[j] * q, bi = -w * q;
+            re[j] = wr * br;
+            im[j] = wi * bi;
+            re[p.nA + j] = -wr * (hr * br - hi * bi);
+            im[p.nA + j] = -wi * (hr * bi + hi * br);
+            if (p.relax != nullptr) p.relax[j] += br;
+        }
+        if (p.withD) {
+            re[p.poles] = wr;
+            im[p.poles] = 0.0;
+        }
+        re[p.nA + p.poles] = -hr * wr;
+        im[p.nA + p.poles] = -hi * wi;
     }
 }
 
@@ -153,6 +178,19 @@ void RealResponse(const double* w, long m, const double* a, const double* x, lon
         case VectorIsa::kBaseline: return ResponseKernel(w, m, a, x, poles, d, re, im);
 #endif
         default: return ResponsePlain(w, m, a, x, poles, d, re, im);
+    }
+}
+
+void FillRelocationRows(const RelocationBlock& p, VectorIsa isa) {
+    switch (Usable(isa)) {
+#if defined(POLERAT_LANES_X86)
+        case VectorIsa::kAvx512: return RelocationRowsAvx512(p);
+        case VectorIsa::kAvx2: return RelocationRowsAvx2(p);
+#endif
+#if defined(__GNUC__)
+        case VectorIsa::kBaseline: return RelocationRowsKernel(p);
+#endif
+        default: return RelocationRowsPlain(p);
     }
 }
 

@@ -40,6 +40,26 @@ void AddPoleSums(const PoleSums& p, VectorIsa isa);
 void RealResponse(const double* w, long m, const double* a, const double* x, long poles, double d, double* re,
                   double* im, VectorIsa isa);
 
+/// Rows of the relocation system for real poles a_j (see RelocationRows in
+/// kernels.cpp) at m samples: row i of `out` holds sample i's real parts,
+/// row m + i its imaginary parts, rows ld apart. Columns: the weighted basis
+/// wr br_j | wi bi_j at [0, poles), the constant's column at `poles` when
+/// withD, the weighting function's -h times the basis at [nA, nA + poles),
+/// and -h at nA + poles, with br + j bi = 1/(j w - a). The samples h are
+/// complex numbers, real and imaginary parts side by side. Adds each pole's
+/// br, summed over the samples, to relax[j] when relax is given.
+struct RelocationBlock {
+    const double *w, *h, *wr, *wi;
+    long m;
+    const double* a;
+    long poles, nA;
+    bool withD;
+    double* out;
+    long ld;
+    double* relax;
+};
+void FillRelocationRows(const RelocationBlock& p, VectorIsa isa);
+
 /// The lower triangle of g (column-major, leading dimension ldg) += M'M for
 /// M the `rows` x `cols` row-major matrix at m with rows ld apart; ld is a
 /// multiple of 16 (what lies past `cols` is read but never used).

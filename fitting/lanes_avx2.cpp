@@ -12,4 +12,5 @@ void ResponseAvx2(const double* w, long m, const double* a, const double* x, lon
                    double* im) {
     ResponseKernel(w, m, a, x, poles, d, re, im);
 }
+void RelocationRowsAvx2(const RelocationBlock& p) { RelocationRowsKernel(p); }
 }  // namespace polerat::detail

@@ -12,4 +12,5 @@ void ResponseAvx512(const double* w, long m, const double* a, const double* x, l
                    double* im) {
     ResponseKernel(w, m, a, x, poles, d, re, im);
 }
+void RelocationRowsAvx512(const RelocationBlock& p) { RelocationRowsKernel(p); }
 }  // namespace polerat::detail

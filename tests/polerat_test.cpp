@@ -434,6 +434,46 @@ TEST(PoleratLanes, EveryInstructionSetGivesThePlainLoopsBitsAndTheSumsTheyStandF
                     EXPECT_NEAR(sums(j, c), static_cast<double>(want[c]), 1e-13 * std::fabs(static_cast<double>(want[c])))
                         << j << " " << c;
             }
+            // Relocation rows: sample i's real parts in row i, imaginary parts
+            // in row samples + i; columns basis | constant | -h basis | -h.
+            std::vector<Cx> h(static_cast<std::size_t>(samples));
+            for (auto& x : h) x = Cx(g(rng), g(rng));
+            const long nA = poles + 1, ld = polerat::detail::GramWidth(nA + poles + 1);
+            const Eigen::MatrixXd rows = everySet([&](VectorIsa isa) {
+                Eigen::MatrixXd out = Eigen::MatrixXd::Zero(2 * samples + 1, ld);  // last row: relax
+                polerat::detail::GramRows block = polerat::detail::GramRows::Zero(2 * samples, ld);
+                Eigen::VectorXd relax = Eigen::VectorXd::Ones(poles);
+                const polerat::detail::RelocationBlock p{
+                    in[0].data(), reinterpret_cast<const double*>(h.data()), in[1].data(), in[2].data(), samples,
+                    a.data(),     poles,
+                    nA,           true,
+                    block.data(), ld,
+                    relax.data()};
+                polerat::detail::FillRelocationRows(p, isa);
+                out.topRows(2 * samples) = block;
+                out.row(2 * samples).head(poles) = relax.transpose();
+                return out;
+            });
+            for (long j = 0; j < poles; ++j) {
+                long double relax = 1.0L;
+                for (long i = 0; i < samples; ++i) {
+                    const auto k = static_cast<std::size_t>(i);
+                    const Cx basis = 1.0 / Cx(-a[static_cast<std::size_t>(j)], in[0][k]), sigma = -h[k] * basis;
+                    relax += basis.real();
+                    const double want[4] = {in[1][k] * basis.real(), in[2][k] * basis.imag(), in[1][k] * sigma.real(),
+                                            in[2][k] * sigma.imag()};
+                    const double got[4] = {rows(i, j), rows(samples + i, j), rows(i, nA + j), rows(samples + i, nA + j)};
+                    const double size[4] = {in[1][k] * std::abs(basis), in[2][k] * std::abs(basis),
+                                            in[1][k] * std::abs(sigma), in[2][k] * std::abs(sigma)};
+                    for (int c = 0; c < 4; ++c) EXPECT_NEAR(got[c], want[c], 1e-14 * size[c]) << i << " " << j;
+                    if (j == 0) {
+                        EXPECT_TRUE(rows(i, poles) == in[1][k] && rows(samples + i, poles) == 0.0 &&
+                                    rows(i, nA + poles) == -h[k].real() * in[1][k] &&
+                                    rows(samples + i, nA + poles) == -h[k].imag() * in[2][k]);
+                    }
+                }
+                EXPECT_NEAR(rows(2 * samples, j), static_cast<double>(relax), 1e-13 * std::fabs(static_cast<double>(relax)));
+            }
             const double d = g(rng);
             const Eigen::MatrixXd response = everySet([&](VectorIsa isa) {
                 Eigen::MatrixXd out(samples, 2);
