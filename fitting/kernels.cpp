@@ -2,6 +2,7 @@
 // poles, the partial-fraction basis, pole relocation, the residue solve, the
 // error measure and the state-space realisation.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <utility>
@@ -422,26 +423,40 @@ bool SigmaZeros(const Eigen::VectorXd& a, const Eigen::VectorXd& c, Eigen::Vecto
     return above == below;
 }
 
+// Zeros up to this many are found in stack arrays.
+constexpr std::size_t kStackZeros = 64;
+
 bool InterlacedZeros(const Eigen::VectorXd& poles, const Eigen::VectorXd& terms, Eigen::VectorXd& z) {
     constexpr int kIterations = 64;
+    constexpr double kQuadraticSettle = 1e-9;
     const double eps = std::numeric_limits<double>::epsilon();
     const Eigen::Index n = poles.size();
     if (n == 0 || terms.size() != n) return false;
     // Terms all negative: s -> -s turns them positive.
     const double sign = terms(0) > 0.0 ? 1.0 : -1.0;
-    std::vector<std::pair<double, double>> pc(static_cast<std::size_t>(n));
-    for (Eigen::Index k = 0; k < n; ++k) {
-        pc[static_cast<std::size_t>(k)] = {sign * poles(k), sign * terms(k)};
-        if (!(pc[static_cast<std::size_t>(k)].second > 0.0) || !std::isfinite(poles(k)) ||
-            !std::isfinite(pc[static_cast<std::size_t>(k)].second))
-            return false;
-    }
-    std::sort(pc.begin(), pc.end());
-    std::vector<double> a(pc.size()), c(pc.size()), delta(pc.size());
+    // Poles in rising order with their terms, and room for two more arrays:
+    // on the stack for the orders a search reaches.
+    const auto count = static_cast<std::size_t>(n);
+    std::array<double, 4 * kStackZeros> stack;
+    std::vector<double> heap(count > kStackZeros ? 4 * count : 0);
+    double* const buffer = heap.empty() ? stack.data() : heap.data();
+    double* const a = buffer;
+    double* const c = buffer + count;
+    double* const delta = buffer + 2 * count;
+    double* const inv = buffer + 3 * count;
+    for (Eigen::Index k = 0; k < n; ++k)
+        if (!(sign * terms(k) > 0.0) || !std::isfinite(poles(k)) || !std::isfinite(terms(k))) return false;
+    std::copy(poles.data(), poles.data() + n, delta);
+    std::copy(terms.data(), terms.data() + n, inv);
+    std::array<Eigen::Index, kStackZeros> orderStack;
+    std::vector<Eigen::Index> orderHeap(count > kStackZeros ? count : 0);
+    Eigen::Index* const order = orderHeap.empty() ? orderStack.data() : orderHeap.data();
+    for (Eigen::Index k = 0; k < n; ++k) order[k] = k;
+    std::sort(order, order + n, [&](Eigen::Index x, Eigen::Index y) { return sign * delta[x] < sign * delta[y]; });
     double total = 0.0;
-    for (std::size_t k = 0; k < pc.size(); ++k) {
-        a[k] = pc[k].first;
-        c[k] = pc[k].second;
+    for (std::size_t k = 0; k < count; ++k) {
+        a[k] = sign * delta[order[k]];
+        c[k] = sign * inv[order[k]];
         total += c[k];
         // Poles too close to tell apart hold a zero between them that no
         // iteration can place better than the eigensolver does.
@@ -451,48 +466,49 @@ bool InterlacedZeros(const Eigen::VectorXd& poles, const Eigen::VectorXd& terms,
     // f = 1 + sum c/(s - a) falls from +inf to -inf between two poles, and
     // from 1 to -inf below the lowest: one zero in each of those intervals.
     // Zero k lies below pole k and above pole k - 1.
-    for (std::size_t k = 0; k < a.size(); ++k) {
+    for (std::size_t k = 0; k < count; ++k) {
         const bool lowest = k == 0;
         // Coordinates centred on the nearer pole, so that the zero's distance
         // from it keeps its relative accuracy however wide the poles spread.
-        double origin = a[k], lo = 0.0, hi = 0.0;
-        if (lowest) {
-            lo = -total;  // every term is above -c/total there: f >= 0
-        } else {
-            const double half = 0.5 * (a[k] - a[k - 1]);
-            double f = 1.0;
-            for (std::size_t j = 0; j < a.size(); ++j) f += c[j] / ((a[k - 1] + half) - a[j]);
-            if (f < 0.0) {
-                origin = a[k - 1];
-                hi = half;
-            } else {
-                lo = -half;
-            }
-        }
-        for (std::size_t j = 0; j < a.size(); ++j) delta[j] = a[j] - origin;
-        const double left = lowest ? 0.0 : delta[k - 1], right = delta[k];
+        // Between two poles the first evaluation, at the middle, tells which
+        // is nearer; below the lowest it is the lowest.
+        double origin = lowest ? a[0] : a[k - 1];
+        for (std::size_t j = 0; j < count; ++j) delta[j] = a[j] - origin;
+        double lo = lowest ? -total : 0.0;  // below the lowest, every term is above -c/total: f >= 0
+        double hi = lowest ? 0.0 : delta[k];
         double tau = 0.5 * (lo + hi);
-        bool settled = false;
+        bool centred = lowest, settled = false;
         for (int it = 0; it < kIterations && !settled; ++it) {
             // f split into the poles at and below the interval's lower end
             // (psi) and those at and above its upper end (phi), with slopes.
+            for (std::size_t j = 0; j < count; ++j) inv[j] = 1.0 / (tau - delta[j]);
             double psi = 0.0, dpsi = 0.0, phi = 0.0, dphi = 0.0, size = 1.0;
-            for (std::size_t j = 0; j < a.size(); ++j) {
-                const double u = 1.0 / (tau - delta[j]);
-                const double t = c[j] * u;
+            for (std::size_t j = 0; j < count; ++j) {
+                const double t = c[j] * inv[j];
                 size += std::fabs(t);
                 if (j < k) {
                     psi += t;
-                    dpsi -= t * u;
+                    dpsi -= t * inv[j];
                 } else {
                     phi += t;
-                    dphi -= t * u;
+                    dphi -= t * inv[j];
                 }
             }
             const double f = 1.0 + psi + phi;
             if (f > 0.0) lo = tau;
             if (f < 0.0) hi = tau;
             if (f == 0.0 || std::fabs(f) <= 4.0 * eps * static_cast<double>(n) * size) break;
+            if (!centred && f >= 0.0) {
+                // The zero lies in the upper half: centre on the upper pole.
+                const double shift = delta[k];
+                origin = a[k];
+                for (std::size_t j = 0; j < count; ++j) delta[j] = a[j] - origin;
+                tau -= shift;
+                lo -= shift;
+                hi -= shift;
+            }
+            centred = true;
+            const double left = lowest ? 0.0 : delta[k - 1], right = delta[k];
             // The zero of the model that keeps the two nearest poles and
             // matches f and its slope here: C + s/(x - left) + S/(x - right).
             const double bigS = -dphi * (tau - right) * (tau - right);
@@ -516,7 +532,10 @@ bool InterlacedZeros(const Eigen::VectorXd& poles, const Eigen::VectorXd& terms,
             }
             // Outside what is known to hold the zero: bisect.
             if (!(next > lo && next < hi)) next = 0.5 * (lo + hi);
-            settled = std::fabs(next - tau) <= 2.0 * eps * std::fabs(next) || !(hi - lo > 2.0 * eps * std::max(std::fabs(lo), std::fabs(hi)));
+            // The model's steps converge quadratically: a step this small
+            // leaves an error far below rounding once taken.
+            settled = std::fabs(next - tau) <= kQuadraticSettle * std::fabs(next) ||
+                      !(hi - lo > 2.0 * eps * std::max(std::fabs(lo), std::fabs(hi)));
             tau = next;
             if (it + 1 == kIterations) return false;
         }
@@ -533,6 +552,8 @@ namespace {
 constexpr Eigen::Index kRelocationBlock = 128;
 // Real poles up to this many go to the lane kernels from stack arrays.
 constexpr Eigen::Index kLanePoles = 256;
+// Poles up to this many keep the residue solve's per-pole sums on the stack.
+constexpr Eigen::Index kStackPoles = 64;
 
 // Rows [i0, i0 + m) of entry `e`'s relocation system, weighted: first the
 // columns of the entry's own residues (the basis, then the constant unless
@@ -866,24 +887,30 @@ struct SampleBlock {
 void RealPoleGram(const Problem& prob, const PoleSet& poles, bool withD, std::size_t e, Eigen::MatrixXd& gram,
                   Eigen::VectorXd& atb) {
     const Eigen::Index states = static_cast<Eigen::Index>(poles.size());
-    Eigen::VectorXd a(states), sq(states);
-    for (Eigen::Index j = 0; j < states; ++j) {
-        a(j) = poles[static_cast<std::size_t>(j)].real();
-        sq(j) = a(j) * a(j);
-    }
     // Per pole: S = sum alpha q, T = sum beta x q, U = a^2 sum beta q, and
-    // the diagonal and A'b, from one pass of the lane kernel per block.
+    // the diagonal and A'b, from one pass of the lane kernel per block. The
+    // poles' arrays (a, a^2 padded for the lanes, then the seven sums) share
+    // one buffer, on the stack unless the poles are many.
     const Eigen::Index padded = (states + kPoleLanes - 1) / kPoleLanes * kPoleLanes;
-    Eigen::VectorXd sqLanes = Eigen::VectorXd::Ones(padded);
-    sqLanes.head(states) = sq;
-    Eigen::MatrixXd sums = Eigen::MatrixXd::Zero(padded, 7);
+    const Eigen::Index size = 9 * padded;
+    std::array<double, 9 * kStackPoles> stack;
+    std::vector<double> heap(padded > kStackPoles ? static_cast<std::size_t>(size) : 0);
+    double* buffer = heap.empty() ? stack.data() : heap.data();
+    std::fill(buffer, buffer + size, 0.0);
+    Eigen::Map<Eigen::VectorXd> a(buffer, states), sq(buffer + padded, states);
+    Eigen::Map<Eigen::MatrixXd> sums(buffer + 2 * padded, padded, 7);
+    for (Eigen::Index j = 0; j < padded; ++j) {
+        const double aj = j < states ? poles[static_cast<std::size_t>(j)].real() : 1.0;
+        buffer[j] = aj;
+        buffer[padded + j] = aj * aj;  // the padding's poles are harmless ones
+    }
     const VectorIsa isa = BestVectorIsa();
     for (Eigen::Index i0 = 0; i0 < prob.n; i0 += kBlockSamples) {
         const Eigen::Index m = std::min<Eigen::Index>(kBlockSamples, prob.n - i0);
         const SampleBlock b(prob, e, i0, m);
         double* out = sums.data();  // column c at out + c * padded (no pole: nothing is written)
         const PoleSums p{b.x.data(),          b.alpha.data(),      b.beta.data(),       b.betaX.data(),
-                         b.alphaHr.data(),    b.betaHiW.data(),    m,                   sqLanes.data(),
+                         b.alphaHr.data(),    b.betaHiW.data(),    m,                   sq.data(),
                          padded,              out,                 out + padded,        out + 2 * padded,
                          out + 3 * padded,    out + 4 * padded,    out + 5 * padded,    out + 6 * padded};
         AddPoleSums(p, isa);
@@ -892,9 +919,10 @@ void RealPoleGram(const Problem& prob, const PoleSet& poles, bool withD, std::si
             atb(states) += b.alphaHr.sum();
         }
     }
-    const Eigen::VectorXd s = sums.col(0).head(states), t = sums.col(1).head(states);
-    const Eigen::VectorXd u = sq.cwiseProduct(sums.col(2).head(states));
+    const auto s = sums.col(0).head(states), t = sums.col(1).head(states);
+    auto u = sums.col(2).head(states);
     for (Eigen::Index j = 0; j < states; ++j) {
+        u(j) *= sq(j);
         gram(j, j) += sq(j) * sums(j, 3) + sums(j, 4);
         atb(j) -= a(j) * sums(j, 5) + sums(j, 6);
     }
@@ -1029,9 +1057,11 @@ bool GramFactor(const Problem& prob, const PoleSet& poles, bool passive, bool wi
         const double norm = std::sqrt(gram(j, j));
         scale(j) = norm > 0.0 && std::isfinite(norm) ? 1.0 / norm : 1.0;
     }
-    const Eigen::MatrixXd full = gram.selfadjointView<Eigen::Lower>();
+    // Unit columns, scaled in place: the factorisation reads the lower triangle.
+    for (Eigen::Index j = 0; j < cols; ++j)
+        gram.col(j).tail(cols - j) = gram.col(j).tail(cols - j).cwiseProduct(scale.tail(cols - j)) * scale(j);
     Eigen::LLT<Eigen::MatrixXd> llt;
-    if (!UsableCholesky(scale.asDiagonal() * full * scale.asDiagonal(), llt)) return false;
+    if (!UsableCholesky(gram, llt)) return false;
     r = llt.matrixU();
     qtb = llt.matrixL().solve(scale.cwiseProduct(atb));
     return qtb.allFinite();
