@@ -686,7 +686,9 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
             Eigen::VectorXd scale = Eigen::VectorXd::Ones(nA + nB);
             for (Eigen::Index j = 0; j < nA; ++j)
                 if (gram(j, j) > 0.0) scale(j) = 1.0 / std::sqrt(gram(j, j));
-            gram = scale.asDiagonal() * gram * scale.asDiagonal();
+            // In place, on the lower triangle the factorisation reads.
+            for (Eigen::Index j = 0; j < nA; ++j)
+                gram.col(j).tail(nA + nB - j) = gram.col(j).tail(nA + nB - j).cwiseProduct(scale.tail(nA + nB - j)) * scale(j);
             if (ReduceGram(gram, nB, reduced, row)) continue;
             hNorm2 -= hh;  // counted again below
         }
@@ -747,6 +749,39 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
     // Zeros of sigma(s) = d + c^T (sI - A)^-1 b are the eigenvalues of
     // A - b c^T / d. A is diagonal for real poles and holds a 2x2 block
     // [[a, beta], [-beta, a]] with b = (2, 0) for each pair.
+    const Eigen::VectorXd c = y.head(states) / dSigma;
+    if (!c.allFinite()) return poles;
+    const bool allReal = StateCount(poles) == static_cast<int>(poles.size());
+    if (allReal) {
+        Eigen::VectorXd diagonal(states);
+        for (Eigen::Index k = 0; k < states; ++k) diagonal(k) = poles[static_cast<std::size_t>(k)].real();
+        if (c.minCoeff() > 0.0 || c.maxCoeff() < 0.0) {
+            // Terms of one sign: the zeros are real and interlace the poles.
+            Eigen::VectorXd zeros;
+            if (InterlacedZeros(diagonal, c, zeros)) {
+                PoleSet next = ToPoles(zeros.cast<std::complex<double>>(), prob, opt);
+                if (!next.empty()) return next;
+            }
+            // The similarity diag(sqrt|c|) turns A - 1 c^T into the symmetric
+            // A - sign w w^T.
+            const Eigen::VectorXd w = c.cwiseAbs().cwiseSqrt();
+            Eigen::MatrixXd sym = -(c(0) > 0.0 ? 1.0 : -1.0) * w * w.transpose();
+            sym.diagonal() += diagonal;
+            Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> eig(sym, Eigen::EigenvaluesOnly);
+            if (eig.info() == Eigen::Success) {
+                PoleSet next = ToPoles(eig.eigenvalues().cast<std::complex<double>>(), prob, opt);
+                if (!next.empty()) return next;
+            }
+        } else {
+            // Terms of both signs (noise): zeros may pair off the axis; found
+            // without the dense solver all the same.
+            Eigen::VectorXcd zeros;
+            if (SigmaZeros(diagonal, c, zeros)) {
+                PoleSet next = ToPoles(zeros, prob, opt);
+                if (!next.empty()) return next;
+            }
+        }
+    }
     Eigen::MatrixXd hm = Eigen::MatrixXd::Zero(states, states);
     Eigen::VectorXd bvec = Eigen::VectorXd::Zero(states);
     Eigen::Index k = 0;
@@ -762,37 +797,6 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
             hm(k + 1, k + 1) = p.real();
             bvec(k) = 2.0;
             k += 2;
-        }
-    }
-    const Eigen::VectorXd c = y.head(states) / dSigma;
-    if (!c.allFinite()) return poles;
-    // Real poles whose terms c_k all share a sign: the similarity
-    // diag(sqrt|c|) turns A - 1 c^T into the symmetric A - sign w w^T, whose
-    // eigenvalues (all real, interlacing the poles) a symmetric solver finds
-    // at a fraction of the general solver's cost.
-    const bool allReal = StateCount(poles) == static_cast<int>(poles.size());
-    if (allReal && (c.minCoeff() > 0.0 || c.maxCoeff() < 0.0)) {
-        Eigen::VectorXd zeros;
-        if (InterlacedZeros(hm.diagonal(), c, zeros)) {
-            PoleSet next = ToPoles(zeros.cast<std::complex<double>>(), prob, opt);
-            if (!next.empty()) return next;
-        }
-        const Eigen::VectorXd w = c.cwiseAbs().cwiseSqrt();
-        Eigen::MatrixXd sym = -(c(0) > 0.0 ? 1.0 : -1.0) * w * w.transpose();
-        sym.diagonal() += hm.diagonal();
-        Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> eig(sym, Eigen::EigenvaluesOnly);
-        if (eig.info() == Eigen::Success) {
-            PoleSet next = ToPoles(eig.eigenvalues().cast<std::complex<double>>(), prob, opt);
-            if (!next.empty()) return next;
-        }
-    }
-    // Terms of both signs (noise): zeros may pair off the axis; found without
-    // the dense solver all the same.
-    if (allReal) {
-        Eigen::VectorXcd zeros;
-        if (SigmaZeros(hm.diagonal(), c, zeros)) {
-            PoleSet next = ToPoles(zeros, prob, opt);
-            if (!next.empty()) return next;
         }
     }
     hm -= bvec * c.transpose();
