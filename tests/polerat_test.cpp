@@ -579,6 +579,30 @@ TEST(PoleratRelocation, FindsInterlacedZerosToTheirOwnAccuracyOverTenDecadesAndC
     EXPECT_FALSE(polerat::detail::InterlacedZeros(Eigen::Vector2d(-1.0, -2.0), Eigen::Vector2d(1.0, -1.0), z));
 }
 
+TEST(PoleratRefine, RecoversPlantedPolesAndGivesUpAtOnceOnAGoalOutOfReach) {
+    // Two relaxations, exactly: from poles 30 % off, the refinement finds
+    // them. A goal that one pole cannot reach ends it after its first look.
+    const auto f = LogSpace(1e6, 1e11, 61);
+    const auto prob = polerat::detail::MakeProblem(f, {{Debye(f, 3.0, {1e7, 1e9}, {0.5e7, 0.3e9})}}, {}, {});
+    const polerat::detail::Options opt;
+    const auto pole = [&](double hz) { return std::complex<double>(-kTwoPi * hz / prob.scale, 0.0); };
+    const auto start = polerat::detail::SolveResidues(prob, {pole(1.3e7), pole(0.7e9)}, opt);
+    int steps = 0;
+    const auto refined = polerat::detail::RefinePoles(prob, start, opt, 50, &steps);
+    EXPECT_LT(polerat::detail::ModelError(prob, refined), 1e-8);
+    EXPECT_NEAR(refined.poles[0].real() / pole(1e7).real(), 1.0, 1e-6);
+    EXPECT_NEAR(refined.poles[1].real() / pole(1e9).real(), 1.0, 1e-6);
+    EXPECT_GT(steps, 1);
+    // The best single pole is far above the goal and has nothing left to
+    // offer: no step is taken.
+    const auto single = polerat::detail::RefinePoles(prob, polerat::detail::SolveResidues(prob, {pole(1e8)}, opt),
+                                                     opt, 50, &steps);
+    ASSERT_GT(polerat::detail::ModelError(prob, single), 1e-2);
+    const auto unchanged = polerat::detail::RefinePoles(prob, single, opt, 50, &steps, 1e-6);
+    EXPECT_EQ(steps, 1);
+    EXPECT_EQ(unchanged.poles, single.poles);
+}
+
 TEST(PoleratResidues, ReachTheLeastSquaresOptimumOfTheStoredSystemWithPolesCloseOrFarOutside) {
     // Real poles' residues come from per-pole sums, not the stored system:
     // wherever the unconstrained optimum is positive they must reach it, small
