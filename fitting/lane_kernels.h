@@ -31,9 +31,17 @@ inline void StoreLanes(double* p, Lanes v) { __builtin_memcpy(p, &v, sizeof v); 
 
 inline void AddLanes(double* p, Lanes v) { StoreLanes(p, LoadLanes(p) + v); }
 
-// Four rows of g against two vectors of columns at a time, all in registers;
-// each entry sums over the rows in order.
-void GramKernel(const double* m, long rows, long cols, long ld, double* g, long ldg) {
+// The Gram kernel's two register blocks: four rows of g against two vectors
+// of columns, or eight rows against one. Each entry sums over the rows in
+// order, so the choice (by which wastes less on the triangle's edge) does
+// not change the bits.
+inline void AddBlock(const Lanes* sums, long vectors, long j0, long k0, long rowsOfG, long cols, double* g, long ldg) {
+    for (long jj = 0; jj < rowsOfG && j0 + jj < cols; ++jj)
+        for (long kk = 0; kk < vectors * kLanes && k0 + kk < cols; ++kk)
+            if (k0 + kk >= j0 + jj) g[(j0 + jj) * ldg + k0 + kk] += sums[jj * vectors + kk / kLanes][kk % kLanes];
+}
+
+void GramFourByTwo(const double* m, long rows, long cols, long ld, double* g, long ldg) {
     for (long k0 = 0; k0 < cols; k0 += 2 * kLanes) {
         const long jEnd = k0 + 2 * kLanes < cols ? k0 + 2 * kLanes : cols;
         for (long j0 = 0; j0 < jEnd; j0 += 4) {
@@ -51,12 +59,52 @@ void GramKernel(const double* m, long rows, long cols, long ld, double* g, long 
                 d0 += s * x0;
                 d1 += s * x1;
             }
-            const Lanes sums[4][2] = {{a0, a1}, {b0, b1}, {c0, c1}, {d0, d1}};
-            for (long jj = 0; jj < 4 && j0 + jj < cols; ++jj)
-                for (long kk = 0; kk < 2 * kLanes && k0 + kk < cols; ++kk)
-                    if (k0 + kk >= j0 + jj) g[(j0 + jj) * ldg + k0 + kk] += sums[jj][kk / kLanes][kk % kLanes];
+            const Lanes sums[8] = {a0, a1, b0, b1, c0, c1, d0, d1};
+            AddBlock(sums, 2, j0, k0, 4, cols, g, ldg);
         }
     }
+}
+
+void GramEightByOne(const double* m, long rows, long cols, long ld, double* g, long ldg) {
+    for (long k0 = 0; k0 < cols; k0 += kLanes) {
+        const long jEnd = k0 + kLanes < cols ? k0 + kLanes : cols;
+        for (long j0 = 0; j0 < jEnd; j0 += 8) {
+            Lanes a0 = {}, a1 = {}, a2 = {}, a3 = {}, a4 = {}, a5 = {}, a6 = {}, a7 = {};
+            const double* row = m;
+            for (long i = 0; i < rows; ++i, row += ld) {
+                const Lanes x = LoadLanes(row + k0);
+                a0 += row[j0] * x;
+                a1 += row[j0 + 1] * x;
+                a2 += row[j0 + 2] * x;
+                a3 += row[j0 + 3] * x;
+                a4 += row[j0 + 4] * x;
+                a5 += row[j0 + 5] * x;
+                a6 += row[j0 + 6] * x;
+                a7 += row[j0 + 7] * x;
+            }
+            const Lanes sums[8] = {a0, a1, a2, a3, a4, a5, a6, a7};
+            AddBlock(sums, 1, j0, k0, 8, cols, g, ldg);
+        }
+    }
+}
+
+// Register blocks each form needs for `cols` columns. Per row a block costs
+// sixteen vector operations and its loads: six (two vectors, four scalars)
+// for four rows by two vectors, nine for eight by one.
+inline long Blocks(long cols, long width, long height) {
+    long count = 0;
+    for (long k0 = 0; k0 < cols; k0 += width) {
+        const long jEnd = k0 + width < cols ? k0 + width : cols;
+        count += (jEnd + height - 1) / height;
+    }
+    return count;
+}
+
+void GramKernel(const double* m, long rows, long cols, long ld, double* g, long ldg) {
+    if (25 * Blocks(cols, kLanes, 8) < 22 * Blocks(cols, 2 * kLanes, 4))
+        GramEightByOne(m, rows, cols, ld, g, ldg);
+    else
+        GramFourByTwo(m, rows, cols, ld, g, ldg);
 }
 
 // Poles in the lanes, samples in order.
