@@ -330,6 +330,7 @@ std::complex<double> Condition(std::complex<double> p, const Problem& prob, bool
 // Converts the eigenvalues of the relocation into a pole set.
 PoleSet ToPoles(const Eigen::VectorXcd& ev, const Problem& prob, const Options& opt) {
     PoleSet out;
+    out.reserve(static_cast<std::size_t>(ev.size()) + 1);
     for (Eigen::Index k = 0; k < ev.size(); ++k) {
         const std::complex<double> z = ev(k);
         if (!std::isfinite(z.real()) || !std::isfinite(z.imag())) continue;
@@ -1180,6 +1181,7 @@ Model SolveResidues(const Problem& prob, const PoleSet& poles, const Options& op
         if (cols > 0) x = x.cwiseProduct(scale);
 
         std::vector<std::complex<double>> res;
+        res.reserve(poles.size());
         Eigen::Index col = 0;
         for (const auto& p : poles) {
             if (p.imag() == 0.0) {
