@@ -688,8 +688,10 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
             for (Eigen::Index j = 0; j < nA; ++j)
                 if (gram(j, j) > 0.0) scale(j) = 1.0 / std::sqrt(gram(j, j));
             // In place, on the lower triangle the factorisation reads.
-            for (Eigen::Index j = 0; j < nA; ++j)
-                gram.col(j).tail(nA + nB - j) = gram.col(j).tail(nA + nB - j).cwiseProduct(scale.tail(nA + nB - j)) * scale(j);
+            for (Eigen::Index j = 0; j < nA; ++j) {
+                const Eigen::Index below = nA + nB - j;
+                gram.col(j).tail(below) = gram.col(j).tail(below).cwiseProduct(scale.tail(below)) * scale(j);
+            }
             if (ReduceGram(gram, nB, reduced, row)) continue;
             hNorm2 -= hh;  // counted again below
         }

@@ -402,89 +402,82 @@ TEST(PoleratLanes, EveryInstructionSetGivesThePlainLoopsBitsAndTheSumsTheyStandF
     for (const long samples : {1L, 5L, 64L, 131L}) {
         for (const long poles : {1L, 7L, 8L, 13L}) {
             const long padded = (poles + 7) / 8 * 8;
-            std::vector<std::vector<double>> in(6, std::vector<double>(static_cast<std::size_t>(samples)));
-            for (auto& v : in)
-                for (auto& x : v) x = std::pow(10.0, 6.0 * u(rng) - 3.0);
-            std::vector<double> sq(static_cast<std::size_t>(padded), 1.0), a(static_cast<std::size_t>(poles)),
-                res(static_cast<std::size_t>(poles));
+            // Six positive values per sample: x (the frequency w below), alpha,
+            // beta (the row weights below), betaX, alphaHr, betaHiW.
+            const Eigen::MatrixXd in =
+                Eigen::MatrixXd::NullaryExpr(samples, 6, [&] { return std::pow(10.0, 6.0 * u(rng) - 3.0); });
+            Eigen::VectorXd a(poles), res(poles), sq = Eigen::VectorXd::Ones(padded);
             for (long j = 0; j < poles; ++j) {
-                a[static_cast<std::size_t>(j)] = -std::pow(10.0, 4.0 * u(rng) - 2.0);
-                sq[static_cast<std::size_t>(j)] = a[static_cast<std::size_t>(j)] * a[static_cast<std::size_t>(j)];
-                res[static_cast<std::size_t>(j)] = g(rng);
+                a(j) = -std::pow(10.0, 4.0 * u(rng) - 2.0);
+                sq(j) = a(j) * a(j);
+                res(j) = g(rng);
             }
             const Eigen::MatrixXd sums = everySet([&](VectorIsa isa) {
-                Eigen::MatrixXd out = Eigen::MatrixXd::Constant(padded, 7, 1.0);  // added to
-                const polerat::detail::PoleSums p{in[0].data(), in[1].data(), in[2].data(), in[3].data(),
-                                                  in[4].data(), in[5].data(), samples,      sq.data(),
-                                                  padded,       &out(0, 0),   &out(0, 1),   &out(0, 2),
-                                                  &out(0, 3),   &out(0, 4),   &out(0, 5),   &out(0, 6)};
+                Eigen::MatrixXd out = Eigen::MatrixXd::Ones(padded, 7);  // added to
+                double* o = out.data();
+                const polerat::detail::PoleSums p{&in(0, 0), &in(0, 1), &in(0, 2), &in(0, 3), &in(0, 4), &in(0, 5),
+                                                  samples,   sq.data(), padded,    o,         o + padded,
+                                                  o + 2 * padded,       o + 3 * padded,       o + 4 * padded,
+                                                  o + 5 * padded,       o + 6 * padded};
                 polerat::detail::AddPoleSums(p, isa);
                 return out;
             });
             for (long j = 0; j < poles; ++j) {
                 long double want[7] = {1, 1, 1, 1, 1, 1, 1};
                 for (long i = 0; i < samples; ++i) {
-                    const auto k = static_cast<std::size_t>(i);
-                    const long double q = 1.0L / (static_cast<long double>(sq[static_cast<std::size_t>(j)]) + in[0][k]);
-                    const long double terms[7] = {in[1][k] * q,     in[3][k] * q,     in[2][k] * q, in[1][k] * q * q,
-                                                  in[3][k] * q * q, in[4][k] * q,     in[5][k] * q};
+                    const long double q = 1.0L / (static_cast<long double>(sq(j)) + in(i, 0));
+                    const long double terms[7] = {in(i, 1) * q,     in(i, 3) * q, in(i, 2) * q, in(i, 1) * q * q,
+                                                  in(i, 3) * q * q, in(i, 4) * q, in(i, 5) * q};
                     for (int c = 0; c < 7; ++c) want[c] += terms[c];
                 }
-                for (int c = 0; c < 7; ++c)
-                    EXPECT_NEAR(sums(j, c), static_cast<double>(want[c]), 1e-13 * std::fabs(static_cast<double>(want[c])))
-                        << j << " " << c;
+                for (int c = 0; c < 7; ++c) {
+                    const auto w = static_cast<double>(want[c]);
+                    EXPECT_NEAR(sums(j, c), w, 1e-13 * w) << j << " " << c;
+                }
             }
             // Relocation rows: sample i's real parts in row i, imaginary parts
             // in row samples + i; columns basis | constant | -h basis | -h.
-            std::vector<Cx> h(static_cast<std::size_t>(samples));
-            for (auto& x : h) x = Cx(g(rng), g(rng));
+            const Eigen::VectorXcd h = Eigen::VectorXcd::NullaryExpr(samples, [&] { return Cx(g(rng), g(rng)); });
             const long nA = poles + 1, ld = polerat::detail::GramWidth(nA + poles + 1);
             const Eigen::MatrixXd rows = everySet([&](VectorIsa isa) {
-                Eigen::MatrixXd out = Eigen::MatrixXd::Zero(2 * samples + 1, ld);  // last row: relax
-                polerat::detail::GramRows block = polerat::detail::GramRows::Zero(2 * samples, ld);
+                polerat::detail::GramRows block = polerat::detail::GramRows::Zero(2 * samples + 1, ld);
                 Eigen::VectorXd relax = Eigen::VectorXd::Ones(poles);
-                const polerat::detail::RelocationBlock p{
-                    in[0].data(), reinterpret_cast<const double*>(h.data()), in[1].data(), in[2].data(), samples,
-                    a.data(),     poles,
-                    nA,           true,
-                    block.data(), ld,
-                    relax.data()};
+                const polerat::detail::RelocationBlock p{&in(0, 0), reinterpret_cast<const double*>(h.data()),
+                                                         &in(0, 1), &in(0, 2), samples, a.data(), poles, nA, true,
+                                                         block.data(), ld, relax.data()};
                 polerat::detail::FillRelocationRows(p, isa);
-                out.topRows(2 * samples) = block;
-                out.row(2 * samples).head(poles) = relax.transpose();
-                return out;
+                block.row(2 * samples).head(poles) = relax.transpose();  // last row: relax
+                return Eigen::MatrixXd(block);
             });
             for (long j = 0; j < poles; ++j) {
                 long double relax = 1.0L;
                 for (long i = 0; i < samples; ++i) {
-                    const auto k = static_cast<std::size_t>(i);
-                    const Cx basis = 1.0 / Cx(-a[static_cast<std::size_t>(j)], in[0][k]), sigma = -h[k] * basis;
+                    const Cx basis = 1.0 / Cx(-a(j), in(i, 0)), sigma = -h(i) * basis;
                     relax += basis.real();
-                    const double want[4] = {in[1][k] * basis.real(), in[2][k] * basis.imag(), in[1][k] * sigma.real(),
-                                            in[2][k] * sigma.imag()};
-                    const double got[4] = {rows(i, j), rows(samples + i, j), rows(i, nA + j), rows(samples + i, nA + j)};
-                    const double size[4] = {in[1][k] * std::abs(basis), in[2][k] * std::abs(basis),
-                                            in[1][k] * std::abs(sigma), in[2][k] * std::abs(sigma)};
-                    for (int c = 0; c < 4; ++c) EXPECT_NEAR(got[c], want[c], 1e-14 * size[c]) << i << " " << j;
+                    const double wr = in(i, 1), wi = in(i, 2);
+                    EXPECT_NEAR(rows(i, j), wr * basis.real(), 1e-14 * wr * std::abs(basis));
+                    EXPECT_NEAR(rows(samples + i, j), wi * basis.imag(), 1e-14 * wi * std::abs(basis));
+                    EXPECT_NEAR(rows(i, nA + j), wr * sigma.real(), 1e-14 * wr * std::abs(sigma));
+                    EXPECT_NEAR(rows(samples + i, nA + j), wi * sigma.imag(), 1e-14 * wi * std::abs(sigma));
                     if (j == 0) {
-                        EXPECT_TRUE(rows(i, poles) == in[1][k] && rows(samples + i, poles) == 0.0 &&
-                                    rows(i, nA + poles) == -h[k].real() * in[1][k] &&
-                                    rows(samples + i, nA + poles) == -h[k].imag() * in[2][k]);
+                        EXPECT_TRUE(rows(i, poles) == wr && rows(samples + i, poles) == 0.0 &&
+                                    rows(i, nA + poles) == -h(i).real() * wr &&
+                                    rows(samples + i, nA + poles) == -h(i).imag() * wi);
                     }
                 }
-                EXPECT_NEAR(rows(2 * samples, j), static_cast<double>(relax), 1e-13 * std::fabs(static_cast<double>(relax)));
+                const auto sum = static_cast<double>(relax);
+                EXPECT_NEAR(rows(2 * samples, j), sum, 1e-13 * std::fabs(sum));
             }
             const double d = g(rng);
             const Eigen::MatrixXd response = everySet([&](VectorIsa isa) {
                 Eigen::MatrixXd out(samples, 2);
-                polerat::detail::RealResponse(in[0].data(), samples, a.data(), res.data(), poles, d, &out(0, 0),
+                polerat::detail::RealResponse(&in(0, 0), samples, a.data(), res.data(), poles, d, &out(0, 0),
                                               &out(0, 1), isa);
                 return out;
             });
             for (long i = 0; i < samples; ++i) {
                 Cx want = d;
-                for (long j = 0; j < poles; ++j)
-                    want += res[static_cast<std::size_t>(j)] / Cx(-a[static_cast<std::size_t>(j)], in[0][static_cast<std::size_t>(i)]);
+                for (long j = 0; j < poles; ++j) want += res(j) / Cx(-a(j), in(i, 0));
                 EXPECT_LE(std::abs(Cx(response(i, 0), response(i, 1)) - want), 1e-13 * (std::abs(d) + 100.0)) << i;
             }
         }
