@@ -435,91 +435,101 @@ bool InterlacedZeros(const Eigen::VectorXd& poles, const Eigen::VectorXd& terms,
     if (n == 0 || terms.size() != n) return false;
     // Terms all negative: s -> -s turns them positive.
     const double sign = terms(0) > 0.0 ? 1.0 : -1.0;
-    // Poles in rising order with their terms, and room for two more arrays:
-    // on the stack for the orders a search reaches.
-    const auto count = static_cast<std::size_t>(n);
-    std::array<double, 4 * kStackZeros> stack;
-    std::vector<double> heap(count > kStackZeros ? 4 * count : 0);
-    double* const buffer = heap.empty() ? stack.data() : heap.data();
-    double* const a = buffer;
-    double* const c = buffer + count;
-    double* const delta = buffer + 2 * count;
-    double* const inv = buffer + 3 * count;
     for (Eigen::Index k = 0; k < n; ++k)
         if (!(sign * terms(k) > 0.0) || !std::isfinite(poles(k)) || !std::isfinite(terms(k))) return false;
-    std::copy(poles.data(), poles.data() + n, delta);
-    std::copy(terms.data(), terms.data() + n, inv);
+    // Every zero's state, one array each, on the stack for the orders a
+    // search reaches: the poles in rising order with their terms, then per
+    // zero its origin, point, bracket and the secular sums there.
+    const auto count = static_cast<std::size_t>(n);
+    const auto lanes = static_cast<std::size_t>((n + kPoleLanes - 1) / kPoleLanes * kPoleLanes);
+    constexpr std::size_t kArrays = 10;
+    std::array<double, kArrays * kStackZeros> stack;
+    std::vector<double> heap(lanes > kStackZeros ? kArrays * lanes : 0);
+    double* const buffer = heap.empty() ? stack.data() : heap.data();
+    double* const a = buffer;
+    double* const c = a + lanes;
+    double* const origin = c + lanes;
+    double* const tau = origin + lanes;
+    double* const lo = tau + lanes;
+    double* const hi = lo + lanes;
+    double* const psi = hi + lanes;
+    double* const dpsi = psi + lanes;
+    double* const phi = dpsi + lanes;
+    double* const dphi = phi + lanes;
     std::array<Eigen::Index, kStackZeros> orderStack;
     std::vector<Eigen::Index> orderHeap(count > kStackZeros ? count : 0);
     Eigen::Index* const order = orderHeap.empty() ? orderStack.data() : orderHeap.data();
     for (Eigen::Index k = 0; k < n; ++k) order[k] = k;
-    std::sort(order, order + n, [&](Eigen::Index x, Eigen::Index y) { return sign * delta[x] < sign * delta[y]; });
+    std::sort(order, order + n, [&](Eigen::Index x, Eigen::Index y) { return sign * poles(x) < sign * poles(y); });
     double total = 0.0;
     for (std::size_t k = 0; k < count; ++k) {
-        a[k] = sign * delta[order[k]];
-        c[k] = sign * inv[order[k]];
+        a[k] = sign * poles(order[k]);
+        c[k] = sign * terms(order[k]);
         total += c[k];
         // Poles too close to tell apart hold a zero between them that no
         // iteration can place better than the eigensolver does.
         if (k > 0 && !(a[k] - a[k - 1] > 4.0 * eps * std::max(std::fabs(a[k]), std::fabs(a[k - 1])))) return false;
     }
-    z.resize(n);
     // f = 1 + sum c/(s - a) falls from +inf to -inf between two poles, and
     // from 1 to -inf below the lowest: one zero in each of those intervals.
-    // Zero k lies below pole k and above pole k - 1.
-    for (std::size_t k = 0; k < count; ++k) {
+    // Zero k lies below pole k and above pole k - 1. Each is sought in
+    // coordinates centred on the nearer pole, so that its distance from it
+    // keeps its relative accuracy however wide the poles spread; between two
+    // poles the first evaluation, at the middle, tells which is nearer.
+    std::array<unsigned char, kStackZeros> stateStack;
+    std::vector<unsigned char> stateHeap(lanes > kStackZeros ? lanes : 0);
+    unsigned char* const state = stateHeap.empty() ? stateStack.data() : stateHeap.data();
+    enum : unsigned char { kUncentred, kCentred, kSettled };
+    for (std::size_t k = 0; k < lanes; ++k) {
+        if (k >= count) {
+            origin[k] = 0.0;
+            tau[k] = std::numeric_limits<double>::quiet_NaN();  // lanes past the last zero
+            continue;
+        }
         const bool lowest = k == 0;
-        // Coordinates centred on the nearer pole, so that the zero's distance
-        // from it keeps its relative accuracy however wide the poles spread.
-        // Between two poles the first evaluation, at the middle, tells which
-        // is nearer; below the lowest it is the lowest.
-        double origin = lowest ? a[0] : a[k - 1];
-        for (std::size_t j = 0; j < count; ++j) delta[j] = a[j] - origin;
-        double lo = lowest ? -total : 0.0;  // below the lowest, every term is above -c/total: f >= 0
-        double hi = lowest ? 0.0 : delta[k];
-        double tau = 0.5 * (lo + hi);
-        bool centred = lowest, settled = false;
-        for (int it = 0; it < kIterations && !settled; ++it) {
-            // f split into the poles at and below the interval's lower end
-            // (psi) and those at and above its upper end (phi), with slopes.
-            for (std::size_t j = 0; j < count; ++j) inv[j] = 1.0 / (tau - delta[j]);
-            double psi = 0.0, dpsi = 0.0, phi = 0.0, dphi = 0.0, size = 1.0;
-            for (std::size_t j = 0; j < count; ++j) {
-                const double t = c[j] * inv[j];
-                size += std::fabs(t);
-                if (j < k) {
-                    psi += t;
-                    dpsi -= t * inv[j];
-                } else {
-                    phi += t;
-                    dphi -= t * inv[j];
-                }
+        origin[k] = lowest ? a[0] : a[k - 1];
+        lo[k] = lowest ? -total : 0.0;  // below the lowest, every term is above -c/total: f >= 0
+        hi[k] = lowest ? 0.0 : a[k] - origin[k];
+        tau[k] = 0.5 * (lo[k] + hi[k]);
+        state[k] = lowest ? kCentred : kUncentred;
+    }
+    // All zeros at once, a step each per evaluation of the sums.
+    const SecularSums sums{a, c, n, origin, tau, static_cast<long>(lanes), psi, dpsi, phi, dphi};
+    const VectorIsa isa = BestVectorIsa();
+    std::size_t open = count;
+    for (int it = 0; it < kIterations && open > 0; ++it) {
+        EvaluateSecular(sums, isa);
+        for (std::size_t k = 0; k < count; ++k) {
+            if (state[k] == kSettled) continue;
+            const double f = 1.0 + psi[k] + phi[k];
+            const double size = 1.0 + psi[k] - phi[k];  // the terms below are positive, those above negative
+            if (f > 0.0) lo[k] = tau[k];
+            if (f < 0.0) hi[k] = tau[k];
+            if (f == 0.0 || std::fabs(f) <= 4.0 * eps * static_cast<double>(n) * size) {
+                state[k] = kSettled;
+                --open;
+                continue;
             }
-            const double f = 1.0 + psi + phi;
-            if (f > 0.0) lo = tau;
-            if (f < 0.0) hi = tau;
-            if (f == 0.0 || std::fabs(f) <= 4.0 * eps * static_cast<double>(n) * size) break;
-            if (!centred && f >= 0.0) {
+            if (state[k] == kUncentred && f >= 0.0) {
                 // The zero lies in the upper half: centre on the upper pole.
-                const double shift = delta[k];
-                origin = a[k];
-                for (std::size_t j = 0; j < count; ++j) delta[j] = a[j] - origin;
-                tau -= shift;
-                lo -= shift;
-                hi -= shift;
+                const double shift = a[k] - origin[k];
+                origin[k] = a[k];
+                tau[k] -= shift;
+                lo[k] -= shift;
+                hi[k] -= shift;
             }
-            centred = true;
-            const double left = lowest ? 0.0 : delta[k - 1], right = delta[k];
+            const bool lowest = k == 0;
+            const double t = tau[k], left = lowest ? 0.0 : a[k - 1] - origin[k], right = a[k] - origin[k];
             // The zero of the model that keeps the two nearest poles and
             // matches f and its slope here: C + s/(x - left) + S/(x - right).
-            const double bigS = -dphi * (tau - right) * (tau - right);
-            const double cc = 1.0 + phi - bigS / (tau - right);
+            const double bigS = -dphi[k] * (t - right) * (t - right);
+            const double cc = 1.0 + phi[k] - bigS / (t - right);
             double next = std::numeric_limits<double>::quiet_NaN();
             if (lowest) {
                 next = cc > 0.0 ? right - bigS / cc : next;
             } else {
-                const double smallS = -dpsi * (tau - left) * (tau - left);
-                const double cm = cc + psi - smallS / (tau - left);
+                const double smallS = -dpsi[k] * (t - left) * (t - left);
+                const double cm = cc + psi[k] - smallS / (t - left);
                 // cm (x - l)(x - r) + s (x - r) + S (x - l) = 0; l r = 0.
                 const double b = -cm * (left + right) + smallS + bigS;
                 const double c0 = -smallS * right - bigS * left;
@@ -528,20 +538,23 @@ bool InterlacedZeros(const Eigen::VectorXd& poles, const Eigen::VectorXd& terms,
                     const double q = -0.5 * (b + std::copysign(std::sqrt(disc), b));
                     const double x1 = cm != 0.0 ? q / cm : std::numeric_limits<double>::quiet_NaN();
                     const double x2 = q != 0.0 ? c0 / q : std::numeric_limits<double>::quiet_NaN();
-                    next = x1 > lo && x1 < hi ? x1 : x2;
+                    next = x1 > lo[k] && x1 < hi[k] ? x1 : x2;
                 }
             }
             // Outside what is known to hold the zero: bisect.
-            if (!(next > lo && next < hi)) next = 0.5 * (lo + hi);
+            if (!(next > lo[k] && next < hi[k])) next = 0.5 * (lo[k] + hi[k]);
             // The model's steps converge quadratically: a step this small
             // leaves an error far below rounding once taken.
-            settled = std::fabs(next - tau) <= kQuadraticSettle * std::fabs(next) ||
-                      !(hi - lo > 2.0 * eps * std::max(std::fabs(lo), std::fabs(hi)));
-            tau = next;
-            if (it + 1 == kIterations) return false;
+            const bool done = std::fabs(next - t) <= kQuadraticSettle * std::fabs(next) ||
+                              !(hi[k] - lo[k] > 2.0 * eps * std::max(std::fabs(lo[k]), std::fabs(hi[k])));
+            tau[k] = next;
+            state[k] = done ? kSettled : kCentred;
+            if (done) --open;
         }
-        z(static_cast<Eigen::Index>(k)) = sign * (origin + tau);
     }
+    if (open > 0) return false;
+    z.resize(n);
+    for (std::size_t k = 0; k < count; ++k) z(static_cast<Eigen::Index>(k)) = sign * (origin[k] + tau[k]);
     return true;
 }
 

@@ -17,6 +17,7 @@ namespace {
 
 using polerat::detail::PoleSums;
 using polerat::detail::RelocationBlock;
+using polerat::detail::SecularSums;
 
 constexpr long kLanes = POLERAT_LANES;
 typedef double Lanes __attribute__((vector_size(POLERAT_LANES * sizeof(double))));
@@ -198,6 +199,49 @@ void RelocationRowsKernel(const RelocationBlock& p) {
         }
         re[p.nA + p.poles] = -hr * wr;
         im[p.nA + p.poles] = -hi * wi;
+    }
+}
+
+// Zeros in the lanes, poles in order. Lane l of a vector starting at zero r0
+// counts pole j below it when j < r0 + l: all lanes for j < r0, none from
+// r0 + kLanes - 1 on, and a 0/1 weight between (adding t * 0 leaves a sum as
+// it is, so the bits are those of the plain loop's branch).
+void SecularKernel(const SecularSums& p) {
+    for (long r0 = 0; r0 < p.roots; r0 += kLanes) {
+        const Lanes origin = LoadLanes(p.origin + r0), tau = LoadLanes(p.tau + r0);
+        Lanes psi = {}, dpsi = {}, phi = {}, dphi = {};
+        const long allBelow = r0 < p.n ? r0 : p.n;
+        const long noneBelow = r0 + kLanes - 1 < p.n ? r0 + kLanes - 1 : p.n;
+        long j = 0;
+        for (; j < allBelow; ++j) {
+            const Lanes u = 1.0 / (tau - (p.a[j] - origin));
+            const Lanes t = p.c[j] * u;
+            psi += t;
+            dpsi -= t * u;
+        }
+        for (; j < noneBelow; ++j) {
+            const Lanes u = 1.0 / (tau - (p.a[j] - origin));
+            const Lanes t = p.c[j] * u;
+            Lanes below, above;
+            for (long l = 0; l < kLanes; ++l) {
+                below[l] = j < r0 + l ? 1.0 : 0.0;
+                above[l] = 1.0 - below[l];
+            }
+            psi += t * below;
+            dpsi -= t * u * below;
+            phi += t * above;
+            dphi -= t * u * above;
+        }
+        for (; j < p.n; ++j) {
+            const Lanes u = 1.0 / (tau - (p.a[j] - origin));
+            const Lanes t = p.c[j] * u;
+            phi += t;
+            dphi -= t * u;
+        }
+        StoreLanes(p.psi + r0, psi);
+        StoreLanes(p.dpsi + r0, dpsi);
+        StoreLanes(p.phi + r0, phi);
+        StoreLanes(p.dphi + r0, dphi);
     }
 }
 

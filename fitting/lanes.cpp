@@ -15,6 +15,8 @@ void GramKernelAvx512(const double* m, long rows, long cols, long ld, double* g,
 void PoleSumsAvx2(const PoleSums& p);
 void PoleSumsAvx512(const PoleSums& p);
 void RelocationRowsAvx2(const RelocationBlock& p);
+void SecularAvx2(const SecularSums& p);
+void SecularAvx512(const SecularSums& p);
 void RelocationRowsAvx512(const RelocationBlock& p);
 void ResponseAvx2(const double* w, long m, const double* a, const double* x, long poles, double d, double* re,
                   double* im);
@@ -93,6 +95,27 @@ void RelocationRowsPlain(const RelocationBlock& p) {
         }
         re[p.nA + p.poles] = -hr * wr;
         im[p.nA + p.poles] = -hi * wi;
+    }
+}
+
+void SecularPlain(const SecularSums& p) {
+    for (long r = 0; r < p.roots; ++r) {
+        double psi = 0.0, dpsi = 0.0, phi = 0.0, dphi = 0.0;
+        for (long j = 0; j < p.n; ++j) {
+            const double u = 1.0 / (p.tau[r] - (p.a[j] - p.origin[r]));
+            const double t = p.c[j] * u;
+            if (j < r) {
+                psi += t;
+                dpsi -= t * u;
+            } else {
+                phi += t;
+                dphi -= t * u;
+            }
+        }
+        p.psi[r] = psi;
+        p.dpsi[r] = dpsi;
+        p.phi[r] = phi;
+        p.dphi[r] = dphi;
     }
 }
 
@@ -191,6 +214,19 @@ void FillRelocationRows(const RelocationBlock& p, VectorIsa isa) {
         case VectorIsa::kBaseline: return RelocationRowsKernel(p);
 #endif
         default: return RelocationRowsPlain(p);
+    }
+}
+
+void EvaluateSecular(const SecularSums& p, VectorIsa isa) {
+    switch (Usable(isa)) {
+#if defined(POLERAT_LANES_X86)
+        case VectorIsa::kAvx512: return SecularAvx512(p);
+        case VectorIsa::kAvx2: return SecularAvx2(p);
+#endif
+#if defined(__GNUC__)
+        case VectorIsa::kBaseline: return SecularKernel(p);
+#endif
+        default: return SecularPlain(p);
     }
 }
 

@@ -60,6 +60,22 @@ struct RelocationBlock {
 };
 void FillRelocationRows(const RelocationBlock& p, VectorIsa isa);
 
+/// The secular sums of the interlaced zeros (see InterlacedZeros in
+/// kernels.cpp) at one point per zero. For zero r, at tau[r] in coordinates
+/// centred on origin[r], with u_j = 1 / (tau[r] - (a[j] - origin[r])) and
+/// t_j = c[j] u_j: the poles below it (j < r) give psi[r] = sum t_j and
+/// dpsi[r] = -sum t_j u_j, the others phi[r] and dphi[r] alike, each summed in
+/// pole order. a holds n poles in rising order and c their positive terms;
+/// `roots` is a multiple of kPoleLanes (the padding's tau may be NaN).
+struct SecularSums {
+    const double *a, *c;
+    long n;
+    const double *origin, *tau;
+    long roots;
+    double *psi, *dpsi, *phi, *dphi;
+};
+void EvaluateSecular(const SecularSums& p, VectorIsa isa);
+
 /// The lower triangle of g (column-major, leading dimension ldg) += M'M for
 /// M the `rows` x `cols` row-major matrix at m with rows ld apart; ld is a
 /// multiple of 16 (what lies past `cols` is read but never used).

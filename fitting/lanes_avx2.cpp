@@ -13,4 +13,5 @@ void ResponseAvx2(const double* w, long m, const double* a, const double* x, lon
     ResponseKernel(w, m, a, x, poles, d, re, im);
 }
 void RelocationRowsAvx2(const RelocationBlock& p) { RelocationRowsKernel(p); }
+void SecularAvx2(const SecularSums& p) { SecularKernel(p); }
 }  // namespace polerat::detail

@@ -13,4 +13,5 @@ void ResponseAvx512(const double* w, long m, const double* a, const double* x, l
     ResponseKernel(w, m, a, x, poles, d, re, im);
 }
 void RelocationRowsAvx512(const RelocationBlock& p) { RelocationRowsKernel(p); }
+void SecularAvx512(const SecularSums& p) { SecularKernel(p); }
 }  // namespace polerat::detail

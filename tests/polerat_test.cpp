@@ -468,6 +468,30 @@ TEST(PoleratLanes, EveryInstructionSetGivesThePlainLoopsBitsAndTheSumsTheyStandF
                 const auto sum = static_cast<double>(relax);
                 EXPECT_NEAR(rows(2 * samples, j), sum, 1e-13 * std::fabs(sum));
             }
+            // Secular sums: point r between poles r - 1 and r, centred on the
+            // lower one; the poles below it in psi, the rest in phi.
+            Eigen::VectorXd sorted = -a.head(poles), origin(padded), at(padded);
+            std::sort(sorted.data(), sorted.data() + poles);
+            for (long r = 0; r < padded; ++r) {
+                origin(r) = r < poles ? sorted(std::max(r - 1, 0L)) : 0.0;
+                const double gap = r == 0 ? sorted(0) : r < poles ? sorted(r) - sorted(r - 1) : 0.0;
+                at(r) = r < poles ? (r == 0 ? -1.0 : 1.0) * gap * (0.05 + 0.9 * u(rng)) : std::nan("");
+            }
+            const Eigen::MatrixXd secular = everySet([&](VectorIsa isa) {
+                Eigen::MatrixXd out(padded, 4);
+                const polerat::detail::SecularSums p{sorted.data(), sq.data(),      poles,          origin.data(),
+                                                     at.data(),     padded,         &out(0, 0),     &out(0, 1),
+                                                     &out(0, 2),    &out(0, 3)};
+                polerat::detail::EvaluateSecular(p, isa);
+                return Eigen::MatrixXd(out.topRows(poles));
+            });
+            for (long r = 0; r < poles; ++r) {
+                long double below = 0.0L, above = 0.0L;
+                for (long j = 0; j < poles; ++j)
+                    (j < r ? below : above) += sq(j) / (static_cast<long double>(origin(r)) + at(r) - sorted(j));
+                EXPECT_NEAR(secular(r, 0), static_cast<double>(below), 1e-12 * std::fabs(static_cast<double>(below)));
+                EXPECT_NEAR(secular(r, 2), static_cast<double>(above), 1e-12 * std::fabs(static_cast<double>(above)));
+            }
             const double d = g(rng);
             const Eigen::MatrixXd response = everySet([&](VectorIsa isa) {
                 Eigen::MatrixXd out(samples, 2);
