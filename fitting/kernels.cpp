@@ -424,8 +424,25 @@ bool SigmaZeros(const Eigen::VectorXd& a, const Eigen::VectorXd& c, Eigen::Vecto
     return above == below;
 }
 
+namespace {
+
+// A working array of `size` values: on the stack up to N of them (the sizes
+// a search reaches), else on the heap, so that the hot paths do not allocate.
+template <typename T, std::size_t N>
+class Scratch {
+public:
+    explicit Scratch(std::size_t size) : m_heap(size > N ? size : 0) {}
+    T* data() { return m_heap.empty() ? m_stack.data() : m_heap.data(); }
+
+private:
+    std::array<T, N> m_stack;
+    std::vector<T> m_heap;
+};
+
 // Zeros up to this many are found in stack arrays.
 constexpr std::size_t kStackZeros = 64;
+
+}  // namespace
 
 bool InterlacedZeros(const Eigen::VectorXd& poles, const Eigen::VectorXd& terms, Eigen::VectorXd& z) {
     constexpr int kIterations = 64;
@@ -443,9 +460,8 @@ bool InterlacedZeros(const Eigen::VectorXd& poles, const Eigen::VectorXd& terms,
     const auto count = static_cast<std::size_t>(n);
     const auto lanes = static_cast<std::size_t>((n + kPoleLanes - 1) / kPoleLanes * kPoleLanes);
     constexpr std::size_t kArrays = 10;
-    std::array<double, kArrays * kStackZeros> stack;
-    std::vector<double> heap(lanes > kStackZeros ? kArrays * lanes : 0);
-    double* const buffer = heap.empty() ? stack.data() : heap.data();
+    Scratch<double, kArrays * kStackZeros> scratch(kArrays * lanes);
+    double* const buffer = scratch.data();
     double* const a = buffer;
     double* const c = a + lanes;
     double* const origin = c + lanes;
@@ -456,9 +472,8 @@ bool InterlacedZeros(const Eigen::VectorXd& poles, const Eigen::VectorXd& terms,
     double* const dpsi = psi + lanes;
     double* const phi = dpsi + lanes;
     double* const dphi = phi + lanes;
-    std::array<Eigen::Index, kStackZeros> orderStack;
-    std::vector<Eigen::Index> orderHeap(count > kStackZeros ? count : 0);
-    Eigen::Index* const order = orderHeap.empty() ? orderStack.data() : orderHeap.data();
+    Scratch<Eigen::Index, kStackZeros> orderScratch(count);
+    Eigen::Index* const order = orderScratch.data();
     for (Eigen::Index k = 0; k < n; ++k) order[k] = k;
     std::sort(order, order + n, [&](Eigen::Index x, Eigen::Index y) { return sign * poles(x) < sign * poles(y); });
     double total = 0.0;
@@ -476,9 +491,8 @@ bool InterlacedZeros(const Eigen::VectorXd& poles, const Eigen::VectorXd& terms,
     // coordinates centred on the nearer pole, so that its distance from it
     // keeps its relative accuracy however wide the poles spread; between two
     // poles the first evaluation, at the middle, tells which is nearer.
-    std::array<unsigned char, kStackZeros> stateStack;
-    std::vector<unsigned char> stateHeap(lanes > kStackZeros ? lanes : 0);
-    unsigned char* const state = stateHeap.empty() ? stateStack.data() : stateHeap.data();
+    Scratch<unsigned char, kStackZeros> stateScratch(lanes);
+    unsigned char* const state = stateScratch.data();
     enum : unsigned char { kUncentred, kCentred, kSettled };
     for (std::size_t k = 0; k < lanes; ++k) {
         if (k >= count) {
@@ -567,7 +581,7 @@ constexpr Eigen::Index kRelocationBlock = 128;
 // Real poles up to this many go to the lane kernels from stack arrays.
 constexpr Eigen::Index kLanePoles = 256;
 // Poles up to this many keep the residue solve's per-pole sums on the stack.
-constexpr Eigen::Index kStackPoles = 64;
+constexpr std::size_t kStackPoles = 64;
 
 // Rows [i0, i0 + m) of entry `e`'s relocation system, weighted: first the
 // columns of the entry's own residues (the basis, then the constant unless
@@ -913,9 +927,8 @@ void RealPoleGram(const Problem& prob, const PoleSet& poles, bool withD, std::si
     // one buffer, on the stack unless the poles are many.
     const Eigen::Index padded = (states + kPoleLanes - 1) / kPoleLanes * kPoleLanes;
     const Eigen::Index size = 9 * padded;
-    std::array<double, 9 * kStackPoles> stack;
-    std::vector<double> heap(padded > kStackPoles ? static_cast<std::size_t>(size) : 0);
-    double* buffer = heap.empty() ? stack.data() : heap.data();
+    Scratch<double, 9 * kStackPoles> scratch(static_cast<std::size_t>(size));
+    double* const buffer = scratch.data();
     std::fill(buffer, buffer + size, 0.0);
     Eigen::Map<Eigen::VectorXd> a(buffer, states), sq(buffer + padded, states);
     Eigen::Map<Eigen::MatrixXd> sums(buffer + 2 * padded, padded, 7);
