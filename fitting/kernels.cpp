@@ -596,7 +596,6 @@ void RelocationRows(const Problem& prob, const PoleSet& poles, std::size_t e, bo
     const auto wi = prob.wIm[e].segment(i0, m);
     const Eigen::Index cols = nA + states + 1;
     out.resize(2 * m, GramWidth(cols));
-    out.rightCols(out.cols() - cols).setZero();
     if (states == static_cast<Eigen::Index>(poles.size()) && states <= kLanePoles) {
         // Real poles (the usual case) in the lane kernel.
         Eigen::Array<double, Eigen::Dynamic, 1, 0, kLanePoles, 1> a(states);
@@ -607,6 +606,7 @@ void RelocationRows(const Problem& prob, const PoleSet& poles, std::size_t e, bo
         FillRelocationRows(block, BestVectorIsa());
         return;
     }
+    out.rightCols(out.cols() - cols).setZero();
     const Eigen::MatrixXd basis = RealBasis(prob.w.segment(i0, m), poles);
     // A sample's two rows at a time, written where the Gram kernel reads them.
     for (Eigen::Index i = 0; i < m; ++i) {

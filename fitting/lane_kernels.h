@@ -164,16 +164,38 @@ void ResponseKernel(const double* w, long m, const double* a, const double* x, l
     }
 }
 
-// Poles in the lanes, a sample's two rows at a time; the last poles one at
-// a time with the same operations.
+// Poles in the lanes, a sample's two rows at a time. The last poles fill a
+// vector padded with a harmless pole whose lanes are multiplied by zero. It
+// is stored first: its stores run past the last pole's column, into columns
+// written after it or meant to hold zeros (see lanes.h for the room needed).
 void RelocationRowsKernel(const RelocationBlock& p) {
-    const long full = p.poles / kLanes * kLanes;
+    const long full = p.poles / kLanes * kLanes, rest = p.poles - full;
+    const long zeroFrom = (p.nA + p.poles + 1) / kLanes * kLanes;
+    Lanes last = {}, keep = {}, lastRelax = {};
+    for (long l = 0; l < rest; ++l) {
+        last[l] = p.a[full + l];
+        keep[l] = 1.0;
+        if (p.relax != nullptr) lastRelax[l] = p.relax[full + l];
+    }
+    for (long l = rest; l < kLanes; ++l) last[l] = 1.0;
     for (long i = 0; i < p.m; ++i) {
         double* re = p.out + i * p.ld;
         double* im = p.out + (p.m + i) * p.ld;
         const double w = p.w[i], w2 = w * w, hr = p.h[2 * i], hi = p.h[2 * i + 1], wr = p.wr[i], wi = p.wi[i];
-        long j = 0;
-        for (; j < full; j += kLanes) {
+        for (long c = zeroFrom; c < p.ld; c += kLanes) {
+            StoreLanes(re + c, Lanes{});
+            StoreLanes(im + c, Lanes{});
+        }
+        if (rest > 0) {
+            const Lanes q = 1.0 / (last * last + w2);
+            const Lanes br = -last * q * keep, bi = -w * q * keep;
+            StoreLanes(re + full, wr * br);
+            StoreLanes(im + full, wi * bi);
+            StoreLanes(re + p.nA + full, -wr * (hr * br - hi * bi));
+            StoreLanes(im + p.nA + full, -wi * (hr * bi + hi * br));
+            lastRelax += br;
+        }
+        for (long j = 0; j < full; j += kLanes) {
             const Lanes a = LoadLanes(p.a + j);
             const Lanes q = 1.0 / (a * a + w2);
             const Lanes br = -a * q, bi = -w * q;
@@ -183,16 +205,6 @@ void RelocationRowsKernel(const RelocationBlock& p) {
             StoreLanes(im + p.nA + j, -wi * (hr * bi + hi * br));
             if (p.relax != nullptr) AddLanes(p.relax + j, br);
         }
-        for (; j < p.poles; ++j) {
-            const double a = p.a[j];
-            const double q = 1.0 / (a * a + w2);
-            const double br = -a * q, bi = -w * q;
-            re[j] = wr * br;
-            im[j] = wi * bi;
-            re[p.nA + j] = -wr * (hr * br - hi * bi);
-            im[p.nA + j] = -wi * (hr * bi + hi * br);
-            if (p.relax != nullptr) p.relax[j] += br;
-        }
         if (p.withD) {
             re[p.poles] = wr;
             im[p.poles] = 0.0;
@@ -200,6 +212,8 @@ void RelocationRowsKernel(const RelocationBlock& p) {
         re[p.nA + p.poles] = -hr * wr;
         im[p.nA + p.poles] = -hi * wi;
     }
+    if (p.relax != nullptr)
+        for (long l = 0; l < rest; ++l) p.relax[full + l] = lastRelax[l];
 }
 
 // Zeros in the lanes, poles in order. Lane l of a vector starting at zero r0

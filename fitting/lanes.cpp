@@ -95,6 +95,7 @@ void RelocationRowsPlain(const RelocationBlock& p) {
         }
         re[p.nA + p.poles] = -hr * wr;
         im[p.nA + p.poles] = -hi * wi;
+        for (long c = p.nA + p.poles + 1; c < p.ld; ++c) re[c] = im[c] = 0.0;
     }
 }
 
@@ -205,6 +206,9 @@ void RealResponse(const double* w, long m, const double* a, const double* x, lon
 }
 
 void FillRelocationRows(const RelocationBlock& p, VectorIsa isa) {
+    // The vector forms store whole vectors up to the row's end.
+    const long room = p.nA + (p.poles + kPoleLanes - 1) / kPoleLanes * kPoleLanes;
+    if (p.ld % kPoleLanes != 0 || p.ld < room) isa = VectorIsa::kPlain;
     switch (Usable(isa)) {
 #if defined(POLERAT_LANES_X86)
         case VectorIsa::kAvx512: return RelocationRowsAvx512(p);

@@ -45,9 +45,11 @@ void RealResponse(const double* w, long m, const double* a, const double* x, lon
 /// row m + i its imaginary parts, rows ld apart. Columns: the weighted basis
 /// wr br_j | wi bi_j at [0, poles), the constant's column at `poles` when
 /// withD, the weighting function's -h times the basis at [nA, nA + poles),
-/// and -h at nA + poles, with br + j bi = 1/(j w - a). The samples h are
-/// complex numbers, real and imaginary parts side by side. Adds each pole's
-/// br, summed over the samples, to relax[j] when relax is given.
+/// and -h at nA + poles, with br + j bi = 1/(j w - a), then zeros up to ld.
+/// ld is a multiple of kPoleLanes and at least nA + poles rounded up to one
+/// (GramWidth of the columns is). The samples h are complex numbers, real and
+/// imaginary parts side by side. Adds each pole's br, summed over the
+/// samples, to relax[j] when relax is given.
 struct RelocationBlock {
     const double *w, *h, *wr, *wi;
     long m;

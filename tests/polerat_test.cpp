@@ -440,15 +440,17 @@ TEST(PoleratLanes, EveryInstructionSetGivesThePlainLoopsBitsAndTheSumsTheyStandF
             const Eigen::VectorXcd h = Eigen::VectorXcd::NullaryExpr(samples, [&] { return Cx(g(rng), g(rng)); });
             const long nA = poles + 1, ld = polerat::detail::GramWidth(nA + poles + 1);
             const Eigen::MatrixXd rows = everySet([&](VectorIsa isa) {
-                polerat::detail::GramRows block = polerat::detail::GramRows::Zero(2 * samples + 1, ld);
+                polerat::detail::GramRows block = polerat::detail::GramRows::Constant(2 * samples + 1, ld, std::numeric_limits<double>::quiet_NaN());
                 Eigen::VectorXd relax = Eigen::VectorXd::Ones(poles);
                 const polerat::detail::RelocationBlock p{&in(0, 0), reinterpret_cast<const double*>(h.data()),
                                                          &in(0, 1), &in(0, 2), samples, a.data(), poles, nA, true,
                                                          block.data(), ld, relax.data()};
                 polerat::detail::FillRelocationRows(p, isa);
+                block.row(2 * samples).setZero();
                 block.row(2 * samples).head(poles) = relax.transpose();  // last row: relax
                 return Eigen::MatrixXd(block);
             });
+            EXPECT_TRUE((rows.rightCols(ld - nA - poles - 1).array() == 0.0).all());
             for (long j = 0; j < poles; ++j) {
                 long double relax = 1.0L;
                 for (long i = 0; i < samples; ++i) {
