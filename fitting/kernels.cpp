@@ -639,16 +639,37 @@ void UnitColumns(Eigen::MatrixXd& m, Eigen::Index count) {
     }
 }
 
+// The Cholesky factor of the lower triangle of `a`, in place (what lies
+// above it is left alone). Right-looking, so that every update runs down a
+// contiguous column; for the small matrices here this is several times
+// faster than the library's blocked form. False when `a` is not positive
+// definite.
+bool FactorLower(Eigen::MatrixXd& a) {
+    const Eigen::Index n = a.rows();
+    for (Eigen::Index j = 0; j < n; ++j) {
+        double* cj = &a(0, j);
+        if (!(cj[j] > 0.0)) return false;
+        const double l = std::sqrt(cj[j]), inverse = 1.0 / l;
+        cj[j] = l;
+        for (Eigen::Index i = j + 1; i < n; ++i) cj[i] *= inverse;
+        for (Eigen::Index k = j + 1; k < n; ++k) {
+            const double f = cj[k];
+            double* ck = &a(0, k);
+            for (Eigen::Index i = k; i < n; ++i) ck[i] -= cj[i] * f;
+        }
+    }
+    return true;
+}
+
 // The trailing block of R for [A | B] from the lower triangle of the Gram
-// matrix [A | B]'[A | B]: the trailing block of its Cholesky factor, whose
-// square is the Schur complement of A'A. Half the work of a QR, at the price
-// of squaring the condition number, which the coarse relocations can afford.
-// Returns false when the Gram matrix is not positive definite.
-bool ReduceGram(const Eigen::MatrixXd& lower, Eigen::Index nB, Eigen::MatrixXd& out,
-                Eigen::Index row) {
-    const Eigen::LLT<Eigen::MatrixXd> llt(lower);
-    if (llt.info() != Eigen::Success) return false;
-    out.block(row, 0, nB, nB) = llt.matrixLLT().bottomRightCorner(nB, nB).transpose().triangularView<Eigen::Upper>();
+// matrix [A | B]'[A | B] (factorised in place): the trailing block of its
+// Cholesky factor, whose square is the Schur complement of A'A. Half the work
+// of a QR, at the price of squaring the condition number, which the coarse
+// relocations can afford. Returns false when the Gram matrix is not positive
+// definite.
+bool ReduceGram(Eigen::MatrixXd& lower, Eigen::Index nB, Eigen::MatrixXd& out, Eigen::Index row) {
+    if (!FactorLower(lower)) return false;
+    out.block(row, 0, nB, nB) = lower.bottomRightCorner(nB, nB).transpose().triangularView<Eigen::Upper>();
     return true;
 }
 

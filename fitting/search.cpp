@@ -32,7 +32,7 @@ constexpr double kPoleTolerance = 1e-10;
 // fraction; the search stops relocating once the poles move less than the
 // looser tolerance.
 constexpr double kPolishStale = 1e-2;
-constexpr double kSearchSettled = 1e-3;
+constexpr double kSearchSettled = 1e-2;
 // Levenberg-Marquardt steps when the poles are refined.
 constexpr int kRefineIterations = 30;
 // Samples used to place the poles: at least this many, and this many per state.
