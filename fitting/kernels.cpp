@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -428,15 +429,16 @@ namespace {
 
 // A working array of `size` values: on the stack up to N of them (the sizes
 // a search reaches), else on the heap, so that the hot paths do not allocate.
+// Neither is initialised.
 template <typename T, std::size_t N>
 class Scratch {
 public:
-    explicit Scratch(std::size_t size) : m_heap(size > N ? size : 0) {}
-    T* data() { return m_heap.empty() ? m_stack.data() : m_heap.data(); }
+    explicit Scratch(std::size_t size) : m_heap(size > N ? new T[size] : nullptr) {}
+    T* data() { return m_heap ? m_heap.get() : m_stack.data(); }
 
 private:
     std::array<T, N> m_stack;
-    std::vector<T> m_heap;
+    std::unique_ptr<T[]> m_heap;
 };
 
 // Zeros up to this many are found in stack arrays.
@@ -582,20 +584,26 @@ constexpr Eigen::Index kRelocationBlock = 128;
 constexpr Eigen::Index kLanePoles = 256;
 // Poles up to this many keep the residue solve's per-pole sums on the stack.
 constexpr std::size_t kStackPoles = 64;
+// A relocation's rows (a block of 64 samples, 23 poles) and Gram matrix on
+// the stack up to these sizes.
+constexpr std::size_t kStackRelocationRows = 2 * 64 * 48;
+constexpr std::size_t kStackGram = 32 * 32;
 
 // Rows [i0, i0 + m) of entry `e`'s relocation system, weighted: first the
 // columns of the entry's own residues (the basis, then the constant unless
 // omitted), then those of the common weighting function (-h times the basis,
-// then -h). Adds the basis's real rows, summed, to `relax` when it is given.
+// then -h), zeros past them. Writes row i at out + i * ld, for ld at least
+// GramWidth of the columns. Adds the basis's real rows, summed, to `relax`
+// when it is given.
 void RelocationRows(const Problem& prob, const PoleSet& poles, std::size_t e, bool withD, Eigen::Index i0,
-                    Eigen::Index m, GramRows& out, Eigen::RowVectorXd* relax) {
+                    Eigen::Index m, double* outData, Eigen::Index ld, Eigen::RowVectorXd* relax) {
     const Eigen::Index states = StateCount(poles);
     const Eigen::Index nA = states + (withD ? 1 : 0);
     const auto h = prob.h[e].segment(i0, m);
     const auto wr = prob.wRe[e].segment(i0, m);
     const auto wi = prob.wIm[e].segment(i0, m);
     const Eigen::Index cols = nA + states + 1;
-    out.resize(2 * m, GramWidth(cols));
+    Eigen::Map<GramRows> out(outData, 2 * m, ld);
     if (states == static_cast<Eigen::Index>(poles.size()) && states <= kLanePoles) {
         // Real poles (the usual case) in the lane kernel.
         Eigen::Array<double, Eigen::Dynamic, 1, 0, kLanePoles, 1> a(states);
@@ -644,7 +652,7 @@ void UnitColumns(Eigen::MatrixXd& m, Eigen::Index count) {
 // contiguous column; for the small matrices here this is several times
 // faster than the library's blocked form. False when `a` is not positive
 // definite.
-bool FactorLower(Eigen::MatrixXd& a) {
+bool FactorLower(Eigen::Ref<Eigen::MatrixXd> a) {
     const Eigen::Index n = a.rows();
     for (Eigen::Index j = 0; j < n; ++j) {
         double* cj = &a(0, j);
@@ -667,7 +675,7 @@ bool FactorLower(Eigen::MatrixXd& a) {
 // of a QR, at the price of squaring the condition number, which the coarse
 // relocations can afford. Returns false when the Gram matrix is not positive
 // definite.
-bool ReduceGram(Eigen::MatrixXd& lower, Eigen::Index nB, Eigen::MatrixXd& out, Eigen::Index row) {
+bool ReduceGram(Eigen::Ref<Eigen::MatrixXd> lower, Eigen::Index nB, Eigen::MatrixXd& out, Eigen::Index row) {
     if (!FactorLower(lower)) return false;
     out.block(row, 0, nB, nB) = lower.bottomRightCorner(nB, nB).transpose().triangularView<Eigen::Upper>();
     return true;
@@ -710,8 +718,13 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
     // that fails) by QR of the whole system.
     Eigen::MatrixXd reduced(static_cast<Eigen::Index>(entries) * nB + 1, nB);
     reduced.setZero();
-    GramRows m;
-    Eigen::MatrixXd gram;
+    // The rows and the Gram matrix on the stack for the sizes a search
+    // reaches: one block of a subset's rows, fifteen poles.
+    const Eigen::Index ld = GramWidth(nA + nB), blockRows = 2 * std::min(kRelocationBlock, n);
+    const bool blocked = coarse && 2 * n >= nA + nB;
+    Scratch<double, kStackRelocationRows> rowScratch(static_cast<std::size_t>(blocked ? blockRows * ld : 0));
+    Scratch<double, kStackGram> gramScratch(static_cast<std::size_t>(blocked ? (nA + nB) * (nA + nB) : 0));
+    Eigen::Map<Eigen::MatrixXd> gram(gramScratch.data(), blocked ? nA + nB : 0, blocked ? nA + nB : 0);
     double hNorm2 = 0.0;
     Eigen::RowVectorXd relax = Eigen::RowVectorXd::Zero(nB);
     bool relaxSummed = false;
@@ -721,31 +734,32 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
     for (int e = 0; e < entries; ++e) {
         const auto ue = static_cast<std::size_t>(e);
         const Eigen::Index row = static_cast<Eigen::Index>(e) * nB;
-        if (coarse && 2 * n >= nA + nB) {
-            gram = Eigen::MatrixXd::Zero(nA + nB, nA + nB);
+        if (blocked) {
+            gram.setZero();
             for (Eigen::Index i0 = 0; i0 < n; i0 += kRelocationBlock) {
-                RelocationRows(prob, poles, ue, withD, i0, std::min(kRelocationBlock, n - i0), m,
-                               relaxSummed ? nullptr : &relax);
-                AddGram(m, m.rows(), nA + nB, gram);
+                const Eigen::Index m = std::min(kRelocationBlock, n - i0);
+                RelocationRows(prob, poles, ue, withD, i0, m, rowScratch.data(), ld, relaxSummed ? nullptr : &relax);
+                AddGramRows(rowScratch.data(), 2 * m, nA + nB, ld, gram.data(), nA + nB, BestVectorIsa());
             }
             relaxSummed = true;
             const double hh = gram(nA + states, nA + states);
             hNorm2 += hh;
-            // Unit columns for the entry's own residues (as the QR below has).
-            Eigen::VectorXd scale = Eigen::VectorXd::Ones(nA + nB);
-            for (Eigen::Index j = 0; j < nA; ++j)
-                if (gram(j, j) > 0.0) scale(j) = 1.0 / std::sqrt(gram(j, j));
-            // In place, on the lower triangle the factorisation reads.
+            // Unit columns for the entry's own residues (as the QR below has),
+            // in place, on the lower triangle the factorisation reads.
             for (Eigen::Index j = 0; j < nA; ++j) {
-                const Eigen::Index below = nA + nB - j;
-                gram.col(j).tail(below) = gram.col(j).tail(below).cwiseProduct(scale.tail(below)) * scale(j);
+                const double diagonal = gram(j, j);
+                if (!(diagonal > 0.0)) continue;
+                const double scale = 1.0 / std::sqrt(diagonal);
+                gram.col(j).tail(nA + nB - j) *= scale;
+                gram.row(j).segment(0, j + 1) *= scale;  // (j, j) scaled twice
             }
             if (ReduceGram(gram, nB, reduced, row)) continue;
             hNorm2 -= hh;  // counted again below
         }
-        RelocationRows(prob, poles, ue, withD, 0, n, m, relaxSummed ? nullptr : &relax);
+        GramRows all(2 * n, ld);
+        RelocationRows(prob, poles, ue, withD, 0, n, all.data(), ld, relaxSummed ? nullptr : &relax);
         relaxSummed = true;
-        Eigen::MatrixXd system = m.leftCols(nA + nB);
+        Eigen::MatrixXd system = all.leftCols(nA + nB);
         hNorm2 += system.col(nA + states).squaredNorm();
         UnitColumns(system, nA);
         Eigen::HouseholderQR<Eigen::MatrixXd> qr(system);
