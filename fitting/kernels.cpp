@@ -584,10 +584,10 @@ constexpr Eigen::Index kRelocationBlock = 128;
 constexpr Eigen::Index kLanePoles = 256;
 // Poles up to this many keep the residue solve's per-pole sums on the stack.
 constexpr std::size_t kStackPoles = 64;
-// A relocation's rows (a block of 64 samples, 23 poles) and Gram matrix on
-// the stack up to these sizes.
+// A relocation's rows and Gram matrix on the stack up to these sizes: a
+// block of 64 samples (a search's subset) with up to 23 poles.
 constexpr std::size_t kStackRelocationRows = 2 * 64 * 48;
-constexpr std::size_t kStackGram = 32 * 32;
+constexpr std::size_t kStackGram = 48 * 48;
 
 // Rows [i0, i0 + m) of entry `e`'s relocation system, weighted: first the
 // columns of the entry's own residues (the basis, then the constant unless
@@ -648,10 +648,9 @@ void UnitColumns(Eigen::MatrixXd& m, Eigen::Index count) {
 }
 
 // The Cholesky factor of the lower triangle of `a`, in place (what lies
-// above it is left alone). Right-looking, so that every update runs down a
-// contiguous column; for the small matrices here this is several times
-// faster than the library's blocked form. False when `a` is not positive
-// definite.
+// above it is left alone), so that a relocation neither copies nor allocates
+// its Gram matrix. Right-looking: every update runs down a contiguous column.
+// False when `a` is not positive definite.
 bool FactorLower(Eigen::Ref<Eigen::MatrixXd> a) {
     const Eigen::Index n = a.rows();
     for (Eigen::Index j = 0; j < n; ++j) {
@@ -719,7 +718,7 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
     Eigen::MatrixXd reduced(static_cast<Eigen::Index>(entries) * nB + 1, nB);
     reduced.setZero();
     // The rows and the Gram matrix on the stack for the sizes a search
-    // reaches: one block of a subset's rows, fifteen poles.
+    // reaches.
     const Eigen::Index ld = GramWidth(nA + nB), blockRows = 2 * std::min(kRelocationBlock, n);
     const bool blocked = coarse && 2 * n >= nA + nB;
     Scratch<double, kStackRelocationRows> rowScratch(static_cast<std::size_t>(blocked ? blockRows * ld : 0));

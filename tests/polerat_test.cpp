@@ -440,7 +440,9 @@ TEST(PoleratLanes, EveryInstructionSetGivesThePlainLoopsBitsAndTheSumsTheyStandF
             const Eigen::VectorXcd h = Eigen::VectorXcd::NullaryExpr(samples, [&] { return Cx(g(rng), g(rng)); });
             const long nA = poles + 1, ld = polerat::detail::GramWidth(nA + poles + 1);
             const Eigen::MatrixXd rows = everySet([&](VectorIsa isa) {
-                polerat::detail::GramRows block = polerat::detail::GramRows::Constant(2 * samples + 1, ld, std::numeric_limits<double>::quiet_NaN());
+                // NaN wherever the kernel fails to write.
+                polerat::detail::GramRows block =
+                    polerat::detail::GramRows::Constant(2 * samples + 1, ld, std::numeric_limits<double>::quiet_NaN());
                 Eigen::VectorXd relax = Eigen::VectorXd::Ones(poles);
                 const polerat::detail::RelocationBlock p{&in(0, 0), reinterpret_cast<const double*>(h.data()),
                                                          &in(0, 1), &in(0, 2), samples, a.data(), poles, nA, true,
