@@ -504,11 +504,21 @@ bool InterlacedZeros(const Eigen::VectorXd& poles, const Eigen::VectorXd& terms,
         }
         const bool lowest = k == 0;
         origin[k] = lowest ? a[0] : a[k - 1];
-        lo[k] = lowest ? -total : 0.0;  // below the lowest, every term is above -c/total: f >= 0
+        // Below the lowest pole, f >= 1 - total / (a[0] - s): the zero lies
+        // at or above a[0] - total (at it for one pole), so a little below
+        // that bounds it.
+        lo[k] = lowest ? -total * (1.0 + 4.0 * eps) : 0.0;
         hi[k] = lowest ? 0.0 : a[k] - origin[k];
         tau[k] = 0.5 * (lo[k] + hi[k]);
         state[k] = lowest ? kCentred : kUncentred;
     }
+    // The lowest zero usually lies close to its pole, where halving the
+    // bracket's distance takes many steps: it starts where the other terms,
+    // frozen at that pole, put it.
+    double rest = 1.0;
+    for (std::size_t k = 1; k < count; ++k) rest -= c[k] / (a[k] - a[0]);
+    const double guess = rest > 0.0 ? -c[0] / rest : 0.0;
+    if (guess > lo[0] && guess < hi[0]) tau[0] = guess;
     // All zeros at once, a step each per evaluation of the sums.
     const SecularSums sums{a, c, n, origin, tau, static_cast<long>(lanes), psi, dpsi, phi, dphi};
     const VectorIsa isa = BestVectorIsa();

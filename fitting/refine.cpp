@@ -137,6 +137,30 @@ void NormalEquations(const Problem& prob, const Model& model, const std::vector<
 
 // The poles with the free ones moved by `step` in log magnitude, kept
 // between the bounds.
+// Two real poles closer than this (relative) only imitate a double pole, with
+// huge residues of opposite sign that cancel: a fragile model, and no better
+// one of a dielectric, which the unconstrained cost can still prefer.
+constexpr double kPoleSeparation = 1e-3;
+
+// The smallest log-distance between two real poles (infinite for fewer).
+double ClosestPair(const PoleSet& poles) {
+    std::vector<double> logs;
+    logs.reserve(poles.size());
+    for (const auto& p : poles)
+        if (p.imag() == 0.0 && p.real() < 0.0) logs.push_back(std::log(-p.real()));
+    std::sort(logs.begin(), logs.end());
+    double closest = std::numeric_limits<double>::infinity();
+    for (std::size_t k = 1; k < logs.size(); ++k) closest = std::min(closest, logs[k] - logs[k - 1]);
+    return closest;
+}
+
+// A refinement step may not bring two poles closer than kPoleSeparation,
+// nor closer than they already were.
+bool KeepsApart(const PoleSet& next, const PoleSet& now) {
+    const double closest = ClosestPair(next);
+    return closest >= kPoleSeparation || closest >= ClosestPair(now);
+}
+
 PoleSet Moved(PoleSet poles, const std::vector<std::size_t>& free, const Eigen::VectorXd& step, double thetaLo,
               double thetaHi) {
     for (std::size_t j = 0; j < free.size(); ++j) {
@@ -193,7 +217,7 @@ Model RefinePoles(const Problem& prob, const Model& start, const Options& opt, i
             Model trial = SolveResidues(prob, Moved(model.poles, free, clipped, thetaLo, thetaHi), opt);
             Eigen::VectorXd rt = WeightedResidual(prob, trial);
             double c = rt.squaredNorm();
-            if (c < cost) {
+            if (c < cost && KeepsApart(trial.poles, model.poles)) {
                 // Steps that keep their direction and shrink by a steady ratio
                 // q converge linearly (the large residual of noisy data): try
                 // their geometric sum, the point they are heading for.
@@ -205,7 +229,7 @@ Model RefinePoles(const Problem& prob, const Model& start, const Options& opt, i
                         const Eigen::VectorXd ahead = (clipped * (q / (1.0 - q))).cwiseMax(-1.0).cwiseMin(1.0);
                         Model leap = SolveResidues(prob, Moved(trial.poles, free, ahead, thetaLo, thetaHi), opt);
                         Eigen::VectorXd rl = WeightedResidual(prob, leap);
-                        if (rl.squaredNorm() < c) {
+                        if (rl.squaredNorm() < c && KeepsApart(leap.poles, model.poles)) {
                             c = rl.squaredNorm();
                             trial = std::move(leap);
                             rt = std::move(rl);

@@ -622,6 +622,23 @@ TEST(PoleratRefine, RecoversPlantedPolesAndGivesUpAtOnceOnAGoalOutOfReach) {
     const auto unchanged = polerat::detail::RefinePoles(prob, single, opt, 50, &steps, 1e-6);
     EXPECT_EQ(steps, 1);
     EXPECT_EQ(unchanged.poles, single.poles);
+    // Unconstrained real poles on a resonance are drawn together, into a
+    // double pole's imitation with huge residues of opposite sign: they stop
+    // 0.1 % apart.
+    const auto fr = LogSpace(1e8, 1e11, 200);
+    const auto resonance = At(fr, [](double x) {
+        return 2.0 + (0.5 + Cx(0, 0.02 * x / 5e9)) / Cx(1 - x * x / 25e18, 0.1 * x / 5e9);
+    });
+    const auto near = polerat::detail::MakeProblem(fr, {{resonance}}, {}, {});
+    polerat::detail::Options free;
+    free.enforcePassivity = false;
+    const polerat::detail::PoleSet close = {{-1.0197, 0.0}, {-1.0446, 0.0}, {-1.0388, 0.0}};  // normalised
+    const auto drawn =
+        polerat::detail::RefinePoles(near, polerat::detail::SolveResidues(near, close, free), free, 30, &steps);
+    std::vector<double> logs;
+    for (const auto& p : drawn.poles) logs.push_back(std::log(-p.real()));
+    std::sort(logs.begin(), logs.end());
+    EXPECT_GE(std::min(logs[1] - logs[0], logs[2] - logs[1]), 1e-3 * (1.0 - 1e-12));
 }
 
 TEST(PoleratResidues, ReachTheLeastSquaresOptimumOfTheStoredSystemWithPolesCloseOrFarOutside) {
