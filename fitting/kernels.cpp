@@ -360,6 +360,23 @@ PoleSet ToPoles(const Eigen::VectorXcd& ev, const Problem& prob, const Options& 
     return out;
 }
 
+// A working array of `size` values: on the stack up to N of them (the sizes
+// a search reaches), else on the heap, so that the hot paths do not allocate.
+// Neither is initialised.
+template <typename T, std::size_t N>
+class Scratch {
+public:
+    explicit Scratch(std::size_t size) : m_heap(size > N ? new T[size] : nullptr) {}
+    T* data() { return m_heap ? m_heap.get() : m_stack.data(); }
+
+private:
+    std::array<T, N> m_stack;
+    std::unique_ptr<T[]> m_heap;
+};
+
+// Zeros up to this many are found in stack arrays.
+constexpr std::size_t kStackZeros = 64;
+
 }  // namespace
 
 // Aberth-Ehrlich iteration on the monic polynomial prod (s - a_k) sigma(s).
@@ -381,25 +398,49 @@ bool SigmaZeros(const Eigen::VectorXd& a, const Eigen::VectorXd& c, Eigen::Vecto
         return Complex(d.real() * m, -d.imag() * m);
     };
     const Eigen::Index n = a.size();
-    z.resize(n);
-    for (Eigen::Index k = 0; k < n; ++k) z(k) = a(k) * Complex(1.0, k % 2 == 0 ? kStart : -kStart);
-    std::vector<bool> done(static_cast<std::size_t>(n), false);
-    std::vector<double> lastStep(static_cast<std::size_t>(n), std::numeric_limits<double>::infinity());
+    const auto count = static_cast<std::size_t>(n);
+    // The zeros' parts, then each step's reciprocals (found in the lanes and
+    // summed here in order), then per zero its last step size and whether it
+    // is done.
+    constexpr std::size_t kArrays = 8;
+    Scratch<double, kArrays * kStackZeros> scratch(kArrays * count);
+    double* const zr = scratch.data();
+    double* const zi = zr + count;
+    double* const ur = zi + count;
+    double* const ui = ur + count;
+    double* const vr = ui + count;
+    double* const vi = vr + count;
+    double* const lastStep = vi + count;
+    double* const done = lastStep + count;
+    for (std::size_t k = 0; k < count; ++k) {
+        const Complex start = a(static_cast<Eigen::Index>(k)) * Complex(1.0, k % 2 == 0 ? kStart : -kStart);
+        zr[k] = start.real();
+        zi[k] = start.imag();
+        lastStep[k] = std::numeric_limits<double>::infinity();
+        done[k] = 0.0;
+    }
+    AberthTerms terms{a.data(), zr, zi, n, 0.0, 0.0, ur, ui, vr, vi};
+    const VectorIsa isa = BestVectorIsa();
     Eigen::Index left = n;
     for (int sweep = 0; sweep < kSweeps && left > 0; ++sweep) {
         for (Eigen::Index i = 0; i < n; ++i) {
-            const auto ui = static_cast<std::size_t>(i);
-            if (done[ui]) continue;
-            const Complex s = z(i);
+            const auto ui0 = static_cast<std::size_t>(i);
+            if (done[ui0] != 0.0) continue;
+            const Complex s(zr[ui0], zi[ui0]);
             Complex poles(0.0), sigma(1.0), slope(0.0), others(0.0);
             // A term too weak to move its pole leaves the zero exactly on it.
             bool found = s.imag() == 0.0 && (a.array() == s.real()).any();
-            for (Eigen::Index k = 0; k < n && !found; ++k) {
-                const Complex u = inverse(s - a(k));
+            if (!found) {
+                terms.sr = s.real();
+                terms.si = s.imag();
+                FillAberthTerms(terms, isa);
+            }
+            for (std::size_t k = 0; k < count && !found; ++k) {
+                const Complex u(ur[k], ui[k]);
                 poles += u;
-                sigma += c(k) * u;
-                slope -= c(k) * u * u;
-                if (k != i) others += inverse(s - z(k));
+                sigma += c(static_cast<Eigen::Index>(k)) * u;
+                slope -= c(static_cast<Eigen::Index>(k)) * u * u;
+                if (k != ui0) others += Complex(vr[k], vi[k]);
             }
             if (!found && sigma != 0.0) {
                 // Newton's step for the polynomial, 1 / (p'/p), bent away
@@ -407,44 +448,28 @@ bool SigmaZeros(const Eigen::VectorXd& a, const Eigen::VectorXd& c, Eigen::Vecto
                 const Complex newton = inverse(poles + slope * inverse(sigma));
                 const Complex step = newton * inverse(1.0 - newton * others);
                 if (!std::isfinite(step.real()) || !std::isfinite(step.imag())) return false;
-                z(i) = s - step;
-                const double size = std::abs(step) / std::abs(z(i));
-                found = size <= settled || (size <= kRounding && size >= 0.5 * lastStep[ui]);
-                lastStep[ui] = size;
+                const Complex next = s - step;
+                zr[ui0] = next.real();
+                zi[ui0] = next.imag();
+                const double size = std::abs(step) / std::abs(next);
+                found = size <= settled || (size <= kRounding && size >= 0.5 * lastStep[ui0]);
+                lastStep[ui0] = size;
             }
             if (found || sigma == 0.0) {
-                done[ui] = true;
+                done[ui0] = 1.0;
                 --left;
             }
         }
     }
     if (left > 0) return false;
+    z.resize(n);
+    for (std::size_t k = 0; k < count; ++k) z(static_cast<Eigen::Index>(k)) = Complex(zr[k], zi[k]);
     int above = 0, below = 0;
     for (Eigen::Index k = 0; k < n; ++k)
         if (std::fabs(z(k).imag()) > kRealTolerance * std::abs(z(k))) (z(k).imag() > 0.0 ? above : below) += 1;
     return above == below;
 }
 
-namespace {
-
-// A working array of `size` values: on the stack up to N of them (the sizes
-// a search reaches), else on the heap, so that the hot paths do not allocate.
-// Neither is initialised.
-template <typename T, std::size_t N>
-class Scratch {
-public:
-    explicit Scratch(std::size_t size) : m_heap(size > N ? new T[size] : nullptr) {}
-    T* data() { return m_heap ? m_heap.get() : m_stack.data(); }
-
-private:
-    std::array<T, N> m_stack;
-    std::unique_ptr<T[]> m_heap;
-};
-
-// Zeros up to this many are found in stack arrays.
-constexpr std::size_t kStackZeros = 64;
-
-}  // namespace
 
 bool InterlacedZeros(const Eigen::VectorXd& poles, const Eigen::VectorXd& terms, Eigen::VectorXd& z) {
     constexpr int kIterations = 64;
@@ -597,7 +622,7 @@ constexpr std::size_t kStackPoles = 64;
 // A relocation's rows and Gram matrix on the stack up to these sizes: a
 // block of 64 samples (a search's subset) with up to 23 poles.
 constexpr std::size_t kStackRelocationRows = 2 * 64 * 48;
-constexpr std::size_t kStackGram = 48 * 48;
+constexpr std::size_t kStackGram = 48 * 49;
 
 // Rows [i0, i0 + m) of entry `e`'s relocation system, weighted: first the
 // columns of the entry's own residues (the basis, then the constant unless
@@ -657,35 +682,15 @@ void UnitColumns(Eigen::MatrixXd& m, Eigen::Index count) {
     }
 }
 
-// The Cholesky factor of the lower triangle of `a`, in place (what lies
-// above it is left alone), so that a relocation neither copies nor allocates
-// its Gram matrix. Right-looking: every update runs down a contiguous column.
-// False when `a` is not positive definite.
-bool FactorLower(Eigen::Ref<Eigen::MatrixXd> a) {
-    const Eigen::Index n = a.rows();
-    for (Eigen::Index j = 0; j < n; ++j) {
-        double* cj = &a(0, j);
-        if (!(cj[j] > 0.0)) return false;
-        const double l = std::sqrt(cj[j]), inverse = 1.0 / l;
-        cj[j] = l;
-        for (Eigen::Index i = j + 1; i < n; ++i) cj[i] *= inverse;
-        for (Eigen::Index k = j + 1; k < n; ++k) {
-            const double f = cj[k];
-            double* ck = &a(0, k);
-            for (Eigen::Index i = k; i < n; ++i) ck[i] -= cj[i] * f;
-        }
-    }
-    return true;
-}
-
 // The trailing block of R for [A | B] from the lower triangle of the Gram
-// matrix [A | B]'[A | B] (factorised in place): the trailing block of its
-// Cholesky factor, whose square is the Schur complement of A'A. Half the work
-// of a QR, at the price of squaring the condition number, which the coarse
-// relocations can afford. Returns false when the Gram matrix is not positive
-// definite.
-bool ReduceGram(Eigen::Ref<Eigen::MatrixXd> lower, Eigen::Index nB, Eigen::MatrixXd& out, Eigen::Index row) {
-    if (!FactorLower(lower)) return false;
+// matrix [A | B]'[A | B] (factorised in place, with the padding that
+// FactorLowerColumns asks for): the trailing block of its Cholesky factor,
+// whose square is the Schur complement of A'A. Half the work of a QR, at the
+// price of squaring the condition number, which the coarse relocations can
+// afford. Returns false when the Gram matrix is not positive definite.
+bool ReduceGram(Eigen::Ref<Eigen::MatrixXd, 0, Eigen::OuterStride<>> lower, Eigen::Index nB, Eigen::MatrixXd& out,
+                Eigen::Index row) {
+    if (!FactorLowerColumns(lower.data(), lower.rows(), lower.outerStride(), BestVectorIsa())) return false;
     out.block(row, 0, nB, nB) = lower.bottomRightCorner(nB, nB).transpose().triangularView<Eigen::Upper>();
     return true;
 }
@@ -732,8 +737,12 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
     const Eigen::Index ld = GramWidth(nA + nB), blockRows = 2 * std::min(kRelocationBlock, n);
     const bool blocked = coarse && 2 * n >= nA + nB;
     Scratch<double, kStackRelocationRows> rowScratch(static_cast<std::size_t>(blocked ? blockRows * ld : 0));
-    Scratch<double, kStackGram> gramScratch(static_cast<std::size_t>(blocked ? (nA + nB) * (nA + nB) : 0));
-    Eigen::Map<Eigen::MatrixXd> gram(gramScratch.data(), blocked ? nA + nB : 0, blocked ? nA + nB : 0);
+    // The Gram matrix's columns padded to whole vectors, one more column
+    // behind, for the factorisation's lanes.
+    const Eigen::Index size = blocked ? nA + nB : 0, ldg = (size + kPoleLanes - 1) / kPoleLanes * kPoleLanes;
+    Scratch<double, kStackGram> gramScratch(static_cast<std::size_t>(ldg * (size + 1)));
+    Eigen::Map<Eigen::MatrixXd, 0, Eigen::OuterStride<>> gram(gramScratch.data(), size, size,
+                                                               Eigen::OuterStride<>(ldg));
     double hNorm2 = 0.0;
     Eigen::RowVectorXd relax = Eigen::RowVectorXd::Zero(nB);
     bool relaxSummed = false;
@@ -744,11 +753,11 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
         const auto ue = static_cast<std::size_t>(e);
         const Eigen::Index row = static_cast<Eigen::Index>(e) * nB;
         if (blocked) {
-            gram.setZero();
+            std::fill(gramScratch.data(), gramScratch.data() + ldg * (size + 1), 0.0);
             for (Eigen::Index i0 = 0; i0 < n; i0 += kRelocationBlock) {
                 const Eigen::Index m = std::min(kRelocationBlock, n - i0);
                 RelocationRows(prob, poles, ue, withD, i0, m, rowScratch.data(), ld, relaxSummed ? nullptr : &relax);
-                AddGramRows(rowScratch.data(), 2 * m, nA + nB, ld, gram.data(), nA + nB, BestVectorIsa());
+                AddGramRows(rowScratch.data(), 2 * m, nA + nB, ld, gram.data(), ldg, BestVectorIsa());
             }
             relaxSummed = true;
             const double hh = gram(nA + states, nA + states);

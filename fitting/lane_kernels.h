@@ -15,6 +15,7 @@
 
 namespace {
 
+using polerat::detail::AberthTerms;
 using polerat::detail::PoleSums;
 using polerat::detail::RelocationBlock;
 using polerat::detail::SecularSums;
@@ -91,7 +92,9 @@ void GramEightByOne(const double* m, long rows, long cols, long ld, double* g, l
 
 // Register blocks each form needs for `cols` columns. Per row a block costs
 // sixteen vector operations and its loads: six (two vectors, four scalars)
-// for four rows by two vectors, nine for eight by one.
+// for four rows by two vectors, nine for eight by one; with AVX-512 the
+// multiplication reads a scalar straight into all lanes, and eight by one
+// needs only its vector's load.
 inline long Blocks(long cols, long width, long height) {
     long count = 0;
     for (long k0 = 0; k0 < cols; k0 += width) {
@@ -102,10 +105,56 @@ inline long Blocks(long cols, long width, long height) {
 }
 
 void GramKernel(const double* m, long rows, long cols, long ld, double* g, long ldg) {
-    if (25 * Blocks(cols, kLanes, 8) < 22 * Blocks(cols, 2 * kLanes, 4))
+    constexpr long kEightByOne = kLanes == 8 ? 17 : 25, kFourByTwo = 22;
+    if (kEightByOne * Blocks(cols, kLanes, 8) < kFourByTwo * Blocks(cols, 2 * kLanes, 4))
         GramEightByOne(m, rows, cols, ld, g, ldg);
     else
         GramFourByTwo(m, rows, cols, ld, g, ldg);
+}
+
+// Poles and zeros in the lanes; the last ones a term at a time with the same
+// operations.
+void AberthTermsKernel(const AberthTerms& p) {
+    long k = 0;
+    for (; k + kLanes <= p.n; k += kLanes) {
+        const Lanes dr = p.sr - LoadLanes(p.a + k);
+        const Lanes m = 1.0 / (dr * dr + p.si * p.si);
+        StoreLanes(p.ur + k, dr * m);
+        StoreLanes(p.ui + k, -p.si * m);
+        const Lanes er = p.sr - LoadLanes(p.zr + k), ei = p.si - LoadLanes(p.zi + k);
+        const Lanes mm = 1.0 / (er * er + ei * ei);
+        StoreLanes(p.vr + k, er * mm);
+        StoreLanes(p.vi + k, -ei * mm);
+    }
+    for (; k < p.n; ++k) {
+        const double dr = p.sr - p.a[k];
+        const double m = 1.0 / (dr * dr + p.si * p.si);
+        p.ur[k] = dr * m;
+        p.ui[k] = -p.si * m;
+        const double er = p.sr - p.zr[k], ei = p.si - p.zi[k];
+        const double mm = 1.0 / (er * er + ei * ei);
+        p.vr[k] = er * mm;
+        p.vi[k] = -ei * mm;
+    }
+}
+
+// Rows in the lanes, whole vectors down each column (past row n into the
+// padding the caller provides); each entry gets the plain loop's operations
+// in its order.
+bool FactorLowerKernel(double* a, long n, long ld) {
+    for (long j = 0; j < n; ++j) {
+        double* cj = a + j * ld;
+        if (!(cj[j] > 0.0)) return false;
+        const double l = __builtin_sqrt(cj[j]), inverse = 1.0 / l;
+        cj[j] = l;
+        for (long i = j + 1; i < n; i += kLanes) StoreLanes(cj + i, LoadLanes(cj + i) * inverse);
+        for (long k = j + 1; k < n; ++k) {
+            const double f = cj[k];
+            double* ck = a + k * ld;
+            for (long i = k; i < n; i += kLanes) StoreLanes(ck + i, LoadLanes(ck + i) - LoadLanes(cj + i) * f);
+        }
+    }
+    return true;
 }
 
 // Poles in the lanes, samples in order.

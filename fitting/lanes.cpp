@@ -18,6 +18,10 @@ void RelocationRowsAvx2(const RelocationBlock& p);
 void SecularAvx2(const SecularSums& p);
 void SecularAvx512(const SecularSums& p);
 void RelocationRowsAvx512(const RelocationBlock& p);
+bool FactorLowerAvx2(double* a, long n, long ld);
+void AberthTermsAvx2(const AberthTerms& p);
+void AberthTermsAvx512(const AberthTerms& p);
+bool FactorLowerAvx512(double* a, long n, long ld);
 void ResponseAvx2(const double* w, long m, const double* a, const double* x, long poles, double d, double* re,
                   double* im);
 void ResponseAvx512(const double* w, long m, const double* a, const double* x, long poles, double d, double* re,
@@ -120,6 +124,35 @@ void SecularPlain(const SecularSums& p) {
     }
 }
 
+void AberthTermsPlain(const AberthTerms& p) {
+    for (long k = 0; k < p.n; ++k) {
+        const double dr = p.sr - p.a[k];
+        const double m = 1.0 / (dr * dr + p.si * p.si);
+        p.ur[k] = dr * m;
+        p.ui[k] = -p.si * m;
+        const double er = p.sr - p.zr[k], ei = p.si - p.zi[k];
+        const double mm = 1.0 / (er * er + ei * ei);
+        p.vr[k] = er * mm;
+        p.vi[k] = -ei * mm;
+    }
+}
+
+bool FactorLowerPlain(double* a, long n, long ld) {
+    for (long j = 0; j < n; ++j) {
+        double* cj = a + j * ld;
+        if (!(cj[j] > 0.0)) return false;
+        const double l = __builtin_sqrt(cj[j]), inverse = 1.0 / l;
+        cj[j] = l;
+        for (long i = j + 1; i < n; ++i) cj[i] = cj[i] * inverse;
+        for (long k = j + 1; k < n; ++k) {
+            const double f = cj[k];
+            double* ck = a + k * ld;
+            for (long i = k; i < n; ++i) ck[i] = ck[i] - cj[i] * f;
+        }
+    }
+    return true;
+}
+
 bool CpuHas(VectorIsa isa) {
     switch (isa) {
         case VectorIsa::kPlain:
@@ -218,6 +251,33 @@ void FillRelocationRows(const RelocationBlock& p, VectorIsa isa) {
         case VectorIsa::kBaseline: return RelocationRowsKernel(p);
 #endif
         default: return RelocationRowsPlain(p);
+    }
+}
+
+void FillAberthTerms(const AberthTerms& p, VectorIsa isa) {
+    switch (Usable(isa)) {
+#if defined(POLERAT_LANES_X86)
+        case VectorIsa::kAvx512: return AberthTermsAvx512(p);
+        case VectorIsa::kAvx2: return AberthTermsAvx2(p);
+#endif
+#if defined(__GNUC__)
+        case VectorIsa::kBaseline: return AberthTermsKernel(p);
+#endif
+        default: return AberthTermsPlain(p);
+    }
+}
+
+bool FactorLowerColumns(double* a, long n, long ld, VectorIsa isa) {
+    if (ld % kPoleLanes != 0 || ld < n) isa = VectorIsa::kPlain;
+    switch (Usable(isa)) {
+#if defined(POLERAT_LANES_X86)
+        case VectorIsa::kAvx512: return FactorLowerAvx512(a, n, ld);
+        case VectorIsa::kAvx2: return FactorLowerAvx2(a, n, ld);
+#endif
+#if defined(__GNUC__)
+        case VectorIsa::kBaseline: return FactorLowerKernel(a, n, ld);
+#endif
+        default: return FactorLowerPlain(a, n, ld);
     }
 }
 

@@ -78,6 +78,26 @@ struct SecularSums {
 };
 void EvaluateSecular(const SecularSums& p, VectorIsa isa);
 
+/// The reciprocals of one Aberth-Ehrlich step at s = sr + j si (see
+/// SigmaZeros in kernels.cpp): 1/(s - a_k) as ur + j ui and 1/(s - z_k) as
+/// vr + j vi for the n poles a and zeros z = zr + j zi, each as conj(d)/|d|^2.
+struct AberthTerms {
+    const double *a, *zr, *zi;
+    long n;
+    double sr, si;
+    double *ur, *ui, *vr, *vi;
+};
+void FillAberthTerms(const AberthTerms& p, VectorIsa isa);
+
+/// The Cholesky factor of the lower triangle of the n x n matrix at a
+/// (column-major, columns ld apart), in place and right-looking: each update
+/// runs down a column, the rows in the lanes. ld is a multiple of kPoleLanes
+/// and at least n, and the buffer holds ld (n + 1) values: the vector forms
+/// also update the rows past n (and a column past the last), which are left
+/// undefined. Above the diagonal nothing is touched. False when a pivot is
+/// not positive.
+bool FactorLowerColumns(double* a, long n, long ld, VectorIsa isa);
+
 /// The lower triangle of g (column-major, leading dimension ldg) += M'M for
 /// M the `rows` x `cols` row-major matrix at m with rows ld apart; ld is a
 /// multiple of 16 (what lies past `cols` is read but never used).

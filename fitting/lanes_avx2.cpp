@@ -14,4 +14,6 @@ void ResponseAvx2(const double* w, long m, const double* a, const double* x, lon
 }
 void RelocationRowsAvx2(const RelocationBlock& p) { RelocationRowsKernel(p); }
 void SecularAvx2(const SecularSums& p) { SecularKernel(p); }
+bool FactorLowerAvx2(double* a, long n, long ld) { return FactorLowerKernel(a, n, ld); }
+void AberthTermsAvx2(const AberthTerms& p) { AberthTermsKernel(p); }
 }  // namespace polerat::detail

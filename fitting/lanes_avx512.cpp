@@ -14,4 +14,6 @@ void ResponseAvx512(const double* w, long m, const double* a, const double* x, l
 }
 void RelocationRowsAvx512(const RelocationBlock& p) { RelocationRowsKernel(p); }
 void SecularAvx512(const SecularSums& p) { SecularKernel(p); }
+bool FactorLowerAvx512(double* a, long n, long ld) { return FactorLowerKernel(a, n, ld); }
+void AberthTermsAvx512(const AberthTerms& p) { AberthTermsKernel(p); }
 }  // namespace polerat::detail

@@ -508,6 +508,39 @@ TEST(PoleratLanes, EveryInstructionSetGivesThePlainLoopsBitsAndTheSumsTheyStandF
                 for (long j = 0; j < poles; ++j) want += res(j) / Cx(-a(j), in(i, 0));
                 EXPECT_LE(std::abs(Cx(response(i, 0), response(i, 1)) - want), 1e-13 * (std::abs(d) + 100.0)) << i;
             }
+            // Aberth terms: 1/(s - a_k) and 1/(s - z_k) at a point s off the axis.
+            const Cx at0(-std::pow(10.0, 4.0 * u(rng) - 2.0), g(rng));
+            const Eigen::VectorXcd zs = Eigen::VectorXcd::NullaryExpr(poles, [&] { return Cx(g(rng), g(rng)); });
+            const Eigen::VectorXd zr = zs.real(), zi = zs.imag();
+            const Eigen::MatrixXd aberth = everySet([&](VectorIsa isa) {
+                Eigen::MatrixXd out(poles, 4);
+                polerat::detail::FillAberthTerms({a.data(), zr.data(), zi.data(), poles, at0.real(), at0.imag(),
+                                                  &out(0, 0), &out(0, 1), &out(0, 2), &out(0, 3)},
+                                                 isa);
+                return out;
+            });
+            for (long k = 0; k < poles; ++k) {
+                const Cx u1 = 1.0 / (at0 - a(k)), v1 = 1.0 / (at0 - zs(k));
+                EXPECT_LE(std::abs(Cx(aberth(k, 0), aberth(k, 1)) - u1), 1e-15 * std::abs(u1));
+                EXPECT_LE(std::abs(Cx(aberth(k, 2), aberth(k, 3)) - v1), 1e-15 * std::abs(v1));
+            }
+            // Cholesky factor of B'B + I (B samples x n), in a buffer padded as
+            // asked; NaN above the diagonal stays there.
+            const long n = poles + samples % 5, ldf = (n + 7) / 8 * 8;
+            const Eigen::MatrixXd b = Eigen::MatrixXd::NullaryExpr(samples, n, [&] { return g(rng); });
+            const Eigen::MatrixXd spd = b.transpose() * b + Eigen::MatrixXd::Identity(n, n);
+            const Eigen::MatrixXd factor = everySet([&](VectorIsa isa) {
+                Eigen::MatrixXd buffer = Eigen::MatrixXd::Zero(ldf, n + 1);
+                buffer.topLeftCorner(n, n) = spd;
+                buffer.topLeftCorner(n, n).triangularView<Eigen::StrictlyUpper>().setConstant(
+                    std::numeric_limits<double>::quiet_NaN());
+                EXPECT_TRUE(polerat::detail::FactorLowerColumns(buffer.data(), n, ldf, isa));
+                EXPECT_EQ(buffer.topLeftCorner(n, n).array().isNaN().count(), n * (n - 1) / 2);
+                return Eigen::MatrixXd(buffer.topLeftCorner(n, n).triangularView<Eigen::Lower>());
+            });
+            EXPECT_LE((factor * factor.transpose() - spd).cwiseAbs().maxCoeff(), 1e-13 * spd.cwiseAbs().maxCoeff());
+            Eigen::MatrixXd indefinite = -spd;
+            EXPECT_FALSE(polerat::detail::FactorLowerColumns(indefinite.data(), n, n, VectorIsa::kPlain));
         }
     }
 }
