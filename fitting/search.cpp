@@ -110,12 +110,14 @@ OrderResult Search(const Problem& prob, const Options& opt, PoleSet poles) {
     return res;
 }
 
-// Relocations until the poles settle or stop lowering the error; keeps the
-// best pole set seen.
-OrderResult Polish(const Problem& prob, const Options& opt, PoleSet poles, std::string& log) {
+// Relocations from `start` (a model of `prob`) until the poles settle or stop
+// lowering the error; keeps the best pole set seen.
+OrderResult Polish(const Problem& prob, const Options& opt, const Model& start, double startError,
+                   std::string& log) {
     OrderResult best;
-    best.model = SolveResidues(prob, poles, opt);
-    best.error = ModelError(prob, best.model);
+    best.model = start;
+    best.error = startError;
+    PoleSet poles = start.poles;
     const int maxIter = opt.maxIterations > 0 ? opt.maxIterations : kPolishIterations;
     for (int it = 1; it <= maxIter; ++it) {
         double condition = 0.0;
@@ -137,6 +139,12 @@ OrderResult Polish(const Problem& prob, const Options& opt, PoleSet poles, std::
         if (change < kPoleTolerance || stale) break;
     }
     return best;
+}
+
+OrderResult Polish(const Problem& prob, const Options& opt, const PoleSet& poles, std::string& log) {
+    Model start = SolveResidues(prob, poles, opt);
+    const double error = ModelError(prob, start);
+    return Polish(prob, opt, start, error, log);
 }
 
 // The largest number of states the samples can determine: the relocation
@@ -273,7 +281,7 @@ private:
     // are read as too low by that factor from then on.
     bool Confirm(const OrderResult& found) {
         OrderResult res = found;
-        OrderResult polished = Polish(m_sub, m_opt, res.model.poles, m_log);
+        OrderResult polished = Polish(m_sub, m_opt, res.model, res.error, m_log);
         m_summary.iterations += polished.iterations;
         if (polished.error < res.error) res = std::move(polished);
         const double onSubset = res.error;
