@@ -124,7 +124,9 @@ Problem MakeProblem(const std::vector<double>& freqHz, const PoleratSamples& sam
                 const double u = prob.userWeight(i);
                 double sr = 1.0, si = 1.0;
                 if (weighting != Weighting::kAbsolute && hMax > 0.0) {
-                    const double magnitude = std::abs(v);
+                    // |v| < 2 once scaled: the squares cannot overflow, and
+                    // where they underflow the floor below takes over.
+                    const double magnitude = std::sqrt(v.real() * v.real() + v.imag() * v.imag());
                     const double floor = std::max(kRelativeFloor * magnitude, 1e-12 * hMax / prob.hScale);
                     if (weighting == Weighting::kPerPart) {
                         sr = std::max(std::fabs(v.real()), floor);
