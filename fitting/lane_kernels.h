@@ -104,12 +104,39 @@ inline long Blocks(long cols, long width, long height) {
     return count;
 }
 
+// Columns [k0, k0 + KC) past the last whole vector: their entries against
+// every column up to them, with those columns in the lanes and the KC
+// columns' values broadcast. The blocks above would spend most of their
+// lanes on columns past the end.
+template <int KC>
+void GramTailColumns(const double* m, long rows, long k0, long ld, double* g, long ldg) {
+    for (long j0 = 0; j0 < k0 + KC; j0 += kLanes) {
+        Lanes sums[KC] = {};
+        const double* row = m;
+        for (long i = 0; i < rows; ++i, row += ld) {
+            const Lanes x = LoadLanes(row + j0);
+            for (int c = 0; c < KC; ++c) sums[c] += x * row[k0 + c];
+        }
+        for (int c = 0; c < KC; ++c)
+            for (long l = 0; l < kLanes && j0 + l <= k0 + c; ++l) g[(j0 + l) * ldg + k0 + c] += sums[c][l];
+    }
+}
+
 void GramKernel(const double* m, long rows, long cols, long ld, double* g, long ldg) {
+    const long whole = cols / kLanes * kLanes;
     constexpr long kEightByOne = kLanes == 8 ? 17 : 25, kFourByTwo = 22;
-    if (kEightByOne * Blocks(cols, kLanes, 8) < kFourByTwo * Blocks(cols, 2 * kLanes, 4))
-        GramEightByOne(m, rows, cols, ld, g, ldg);
+    if (kEightByOne * Blocks(whole, kLanes, 8) < kFourByTwo * Blocks(whole, 2 * kLanes, 4))
+        GramEightByOne(m, rows, whole, ld, g, ldg);
     else
-        GramFourByTwo(m, rows, cols, ld, g, ldg);
+        GramFourByTwo(m, rows, whole, ld, g, ldg);
+    for (long k0 = whole; k0 < cols; k0 += 4) {
+        switch (cols - k0) {
+            case 1: GramTailColumns<1>(m, rows, k0, ld, g, ldg); break;
+            case 2: GramTailColumns<2>(m, rows, k0, ld, g, ldg); break;
+            case 3: GramTailColumns<3>(m, rows, k0, ld, g, ldg); break;
+            default: GramTailColumns<4>(m, rows, k0, ld, g, ldg); break;
+        }
+    }
 }
 
 // Poles and zeros in the lanes; the last ones a term at a time with the same
