@@ -14,9 +14,9 @@
 
 namespace {
 
+using polerat::detail::AppendSci;
 using polerat::detail::Num;
 using polerat::detail::Options;
-using polerat::detail::Sci;
 
 // The model's coefficients are products of samples, pole frequencies and their
 // squares; within these limits none of them leaves the range of a double.
@@ -145,16 +145,25 @@ void CheckData(const std::vector<double>& freq, const PoleratSamples& samples,
 
 std::string Describe(const polerat_data& r, int ports) {
     std::string out = "poles (rad/s) and residues of entry (0, 0):\n";
-    const auto signed_ = [](double v) { return (v < 0.0 ? "" : "+") + Sci(v, 6); };
     const std::size_t states = r.pole_re.size() / static_cast<std::size_t>(ports);
+    out.reserve(out.size() + 64 * (states + 1));
+    const auto number = [&](const char* before, double v, bool sign = false) {
+        out += before;
+        if (sign && !(v < 0.0)) out += '+';
+        AppendSci(out, v, 6);
+    };
     for (std::size_t k = 0; k < states; ++k) {
         if (r.pole_im[k] != 0.0 && k + 1 < states) {
-            out += "  " + Sci(r.pole_re[k], 6) + " " + signed_(r.pole_im[k]) + "j  residue " +
-                   Sci(0.5 * r.b[k][0] * r.c[0][k], 6) + " " + signed_(0.5 * r.b[k][0] * r.c[0][k + 1]) +
-                   "j (and conjugate)\n";
+            number("  ", r.pole_re[k]);
+            number(" ", r.pole_im[k], true);
+            number("j  residue ", 0.5 * r.b[k][0] * r.c[0][k]);
+            number(" ", 0.5 * r.b[k][0] * r.c[0][k + 1], true);
+            out += "j (and conjugate)\n";
             ++k;
         } else {
-            out += "  " + Sci(r.pole_re[k], 6) + "  residue " + Sci(r.b[k][0] * r.c[0][k], 6) + "\n";
+            number("  ", r.pole_re[k]);
+            number("  residue ", r.b[k][0] * r.c[0][k]);
+            out += '\n';
         }
     }
     out += "  constant " + Num(r.d[0][0]) + "\n";

@@ -165,9 +165,16 @@ OrderResult OnAllSamples(const Problem& full, const Options& opt, const OrderRes
     return out;
 }
 
-std::string OrderLine(int states, const OrderResult& res, const char* what) {
-    return "order " + std::to_string(states) + ": error " + Sci(res.error) + " after " +
-           std::to_string(res.iterations) + " " + what + "\n";
+void AddOrderLine(std::string& log, int states, const OrderResult& res, const char* what) {
+    log += "order ";
+    log += std::to_string(states);
+    log += ": error ";
+    AppendSci(log, res.error);
+    log += " after ";
+    log += std::to_string(res.iterations);
+    log += ' ';
+    log += what;
+    log += '\n';
 }
 
 // The automatic order search, one named step per stage.
@@ -255,9 +262,9 @@ private:
             Refine(m_sub, m_opt, m_kept);
             Refine(m_sub, m_opt, res);
             if (m_kept.error < keptBefore)
-                m_log += OrderLine(StateCount(m_kept.model.poles), m_kept, "steps in all (refined)");
+                AddOrderLine(m_log, StateCount(m_kept.model.poles), m_kept, "steps in all (refined)");
         }
-        m_log += OrderLine(StateCount(res.model.poles), res, res.refined ? "steps in all (refined)" : "relocations");
+        AddOrderLine(m_log, StateCount(res.model.poles), res, res.refined ? "steps in all (refined)" : "relocations");
         m_tried[StateCount(res.model.poles)] = res.model.poles;
         return res;
     }
@@ -375,7 +382,8 @@ private:
         const double target = m_opt.targetError;
         if (m_firstError > target && error > 0.0 && target > 0.0)
             m_shown = std::max(m_shown, std::log(m_firstError / error) / std::log(m_firstError / target));
-        Report(m_opt, std::min(m_shown, 0.99), "order " + std::to_string(states) + ": error " + Sci(error, 2));
+        if (m_opt.progress != nullptr)
+            Report(m_opt, std::min(m_shown, 0.99), "order " + std::to_string(states) + ": error " + Sci(error, 2));
     }
 
     // What an order below must also meet before the search returns to it.
@@ -478,7 +486,7 @@ private:
     void Note(const OrderResult& lower, const char* what = "steps (checking below)") {
         const int states = StateCount(lower.model.poles);
         m_summary.steps.push_back({states, lower.error, lower.iterations, lower.condition});
-        m_log += OrderLine(states, lower, what);
+        AddOrderLine(m_log, states, lower, what);
     }
 
     // After the search: give the kept order its best poles when it missed the

@@ -23,6 +23,14 @@ inline std::string Sci(double value, int decimals = 3) {
     return std::string(buf, r.ptr);
 }
 
+/// Sci(value, decimals) appended to `out`, without a string of its own (the
+/// log is written on every fit).
+inline void AppendSci(std::string& out, double value, int decimals = 3) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, decimals);
+    out.append(buf, r.ptr);
+}
+
 }  // namespace polerat::detail
 
 #endif  // MATMODEL_FITTING_TEXT_H
