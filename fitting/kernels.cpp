@@ -331,7 +331,8 @@ std::complex<double> Condition(std::complex<double> p, const Problem& prob, bool
 }
 
 // Converts the eigenvalues of the relocation into a pole set.
-PoleSet ToPoles(const Eigen::VectorXcd& ev, const Problem& prob, const Options& opt) {
+template <typename Values>
+PoleSet ToPoles(const Values& ev, const Problem& prob, const Options& opt) {
     PoleSet out;
     out.reserve(static_cast<std::size_t>(ev.size()) + 1);
     for (Eigen::Index k = 0; k < ev.size(); ++k) {
@@ -699,10 +700,10 @@ bool ReduceGram(Eigen::Ref<Eigen::MatrixXd, 0, Eigen::OuterStride<>> lower, Eige
 
 // min ||m y - rhs|| for m an upper triangle over one more row: Givens
 // rotations fold the row into the triangle (O(N^2) instead of a pivoted QR's
-// O(N^3)), which is then solved. Leaves the folded triangle in m. False when
-// the triangle comes out too close to singular for a solve without pivoting
-// (m is then no longer the caller's matrix).
-bool FoldRow(Eigen::MatrixXd& m, Eigen::VectorXd rhs, Eigen::VectorXd& y) {
+// O(N^3)), which is then solved. Leaves the folded triangle in m and the
+// rotated right-hand side in rhs. False when the triangle comes out too close
+// to singular for a solve without pivoting.
+bool FoldRow(Eigen::MatrixXd& m, Eigen::VectorXd& rhs, Eigen::VectorXd& y) {
     const Eigen::Index n = m.cols(), last = m.rows() - 1;
     for (Eigen::Index j = 0; j < n; ++j) {
         if (m(last, j) == 0.0) continue;
@@ -804,11 +805,17 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
     Eigen::VectorXd colScale = NormaliseColumns(scaled);
     Eigen::VectorXd y;
     double dmin = 0.0, dmax = 0.0;
-    Eigen::MatrixXd folded = triangle ? scaled : Eigen::MatrixXd();
-    if (triangle && FoldRow(folded, rhs, y)) {
-        dmin = folded.diagonal().cwiseAbs().minCoeff();
-        dmax = folded.diagonal().cwiseAbs().maxCoeff();
+    if (triangle && FoldRow(scaled, rhs, y)) {
+        dmin = scaled.diagonal().cwiseAbs().minCoeff();
+        dmax = scaled.diagonal().cwiseAbs().maxCoeff();
     } else {
+        if (triangle) {
+            // The fold changed both: start again from the unfolded system.
+            scaled = reduced;
+            colScale = NormaliseColumns(scaled);
+            rhs.setZero();
+            rhs(last) = lambda * count;
+        }
         Eigen::ColPivHouseholderQR<Eigen::MatrixXd> solver(scaled);
         y = solver.solve(rhs);
         dmin = solver.matrixR().diagonal().cwiseAbs().minCoeff();
@@ -844,7 +851,7 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
             // Terms of one sign: the zeros are real and interlace the poles.
             Eigen::VectorXd zeros;
             if (InterlacedZeros(diagonal, c, zeros)) {
-                PoleSet next = ToPoles(zeros.cast<std::complex<double>>(), prob, opt);
+                PoleSet next = ToPoles(zeros, prob, opt);
                 if (!next.empty()) return next;
             }
             // The similarity diag(sqrt|c|) turns A - 1 c^T into the symmetric
@@ -854,7 +861,7 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
             sym.diagonal() += diagonal;
             Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> eig(sym, Eigen::EigenvaluesOnly);
             if (eig.info() == Eigen::Success) {
-                PoleSet next = ToPoles(eig.eigenvalues().cast<std::complex<double>>(), prob, opt);
+                PoleSet next = ToPoles(eig.eigenvalues(), prob, opt);
                 if (!next.empty()) return next;
             }
         } else {
