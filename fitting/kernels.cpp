@@ -454,7 +454,10 @@ bool SigmaZeros(const Eigen::VectorXd& a, const Eigen::VectorXd& c, Eigen::Vecto
                 const Complex next = s - step;
                 zr[ui0] = next.real();
                 zi[ui0] = next.imag();
-                const double size = std::abs(step) / std::abs(next);
+                // Squares rather than two hypots: zeros and steps are
+                // normalised frequencies, far from the range's ends.
+                const double size = std::sqrt((step.real() * step.real() + step.imag() * step.imag()) /
+                                              (next.real() * next.real() + next.imag() * next.imag()));
                 found = size <= settled || (size <= kRounding && size >= 0.5 * lastStep[ui0]);
                 lastStep[ui0] = size;
             }
