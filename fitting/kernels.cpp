@@ -1106,22 +1106,33 @@ Eigen::VectorXd RealPoleResidualProducts(const Problem& prob, const PoleSet& pol
     std::vector<std::complex<double>> residues(poles.size());
     for (Eigen::Index j = 0; j < states; ++j) residues[static_cast<std::size_t>(j)] = coef(j);
     Eigen::VectorXd out = Eigen::VectorXd::Zero(coef.size());
-    SampleBlock::Array q, re, im;
+    // Per pole, a^2 (padded for the lanes with harmless poles) and the sums
+    // of the real and the imaginary rows' residuals against q.
+    const Eigen::Index padded = (states + kPoleLanes - 1) / kPoleLanes * kPoleLanes;
+    Scratch<double, 3 * kStackPoles> scratch(static_cast<std::size_t>(3 * padded));
+    double* const sq = scratch.data();
+    double* const sumRe = sq + padded;
+    double* const sumIm = sumRe + padded;
+    for (Eigen::Index j = 0; j < padded; ++j) {
+        const double a = j < states ? poles[static_cast<std::size_t>(j)].real() : 1.0;
+        sq[j] = a * a;
+        sumRe[j] = sumIm[j] = 0.0;
+    }
+    SampleBlock::Array re, im, x, wIm;
+    const VectorIsa isa = BestVectorIsa();
     for (Eigen::Index i0 = 0; i0 < prob.n; i0 += kBlockSamples) {
         const Eigen::Index m = std::min<Eigen::Index>(kBlockSamples, prob.n - i0);
         BlockResidual(prob, poles, residues, withD ? coef(states) : 0.0, e, i0, m, re, im);
         // b - A x, times the row weights a second time for A's rows.
         re *= -prob.wRe[e].segment(i0, m).array();
         im *= -prob.wIm[e].segment(i0, m).array();
-        const SampleBlock::Array w = prob.w.segment(i0, m);
-        for (Eigen::Index j = 0; j < states; ++j) {
-            // Column j: -a q in the real rows, -w q in the imaginary ones.
-            const double a = poles[static_cast<std::size_t>(j)].real();
-            q = 1.0 / (a * a + w.square());
-            out(j) -= a * (q * re).sum() + (q * w * im).sum();
-        }
+        x = prob.w.segment(i0, m).array().square();
+        wIm = prob.w.segment(i0, m).array() * im;
+        AddPoleProducts(x.data(), re.data(), wIm.data(), m, sq, padded, sumRe, sumIm, isa);
         if (withD) out(states) += re.sum();
     }
+    // Column j: -a q in the real rows, -w q in the imaginary ones.
+    for (Eigen::Index j = 0; j < states; ++j) out(j) = -(poles[static_cast<std::size_t>(j)].real() * sumRe[j] + sumIm[j]);
     return out;
 }
 

@@ -210,6 +210,22 @@ void PoleSumsKernel(const PoleSums& p) {
     }
 }
 
+// Poles in the lanes, samples in order.
+void PoleProductsKernel(const double* x, const double* u, const double* v, long m, const double* sq, long poles,
+                        double* su, double* sv) {
+    for (long j = 0; j < poles; j += kLanes) {
+        const Lanes s = LoadLanes(sq + j);
+        Lanes a = {}, b = {};
+        for (long i = 0; i < m; ++i) {
+            const Lanes q = 1.0 / (s + x[i]);
+            a += u[i] * q;
+            b += v[i] * q;
+        }
+        AddLanes(su + j, a);
+        AddLanes(sv + j, b);
+    }
+}
+
 // Samples in the lanes, poles in order; the tail a sample at a time with the
 // same operations.
 void ResponseKernel(const double* w, long m, const double* a, const double* x, long poles, double d, double* re,

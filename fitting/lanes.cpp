@@ -20,6 +20,10 @@ void SecularAvx512(const SecularSums& p);
 void RelocationRowsAvx512(const RelocationBlock& p);
 bool FactorLowerAvx2(double* a, long n, long ld);
 void AberthTermsAvx2(const AberthTerms& p);
+void PoleProductsAvx2(const double* x, const double* u, const double* v, long m, const double* sq, long poles,
+                      double* su, double* sv);
+void PoleProductsAvx512(const double* x, const double* u, const double* v, long m, const double* sq, long poles,
+                        double* su, double* sv);
 void AberthTermsAvx512(const AberthTerms& p);
 bool FactorLowerAvx512(double* a, long n, long ld);
 void ResponseAvx2(const double* w, long m, const double* a, const double* x, long poles, double d, double* re,
@@ -121,6 +125,20 @@ void SecularPlain(const SecularSums& p) {
         p.dpsi[r] = dpsi;
         p.phi[r] = phi;
         p.dphi[r] = dphi;
+    }
+}
+
+void PoleProductsPlain(const double* x, const double* u, const double* v, long m, const double* sq, long poles,
+                       double* su, double* sv) {
+    for (long j = 0; j < poles; ++j) {
+        double a = 0.0, b = 0.0;
+        for (long i = 0; i < m; ++i) {
+            const double q = 1.0 / (sq[j] + x[i]);
+            a += u[i] * q;
+            b += v[i] * q;
+        }
+        su[j] += a;
+        sv[j] += b;
     }
 }
 
@@ -251,6 +269,20 @@ void FillRelocationRows(const RelocationBlock& p, VectorIsa isa) {
         case VectorIsa::kBaseline: return RelocationRowsKernel(p);
 #endif
         default: return RelocationRowsPlain(p);
+    }
+}
+
+void AddPoleProducts(const double* x, const double* u, const double* v, long m, const double* sq, long poles,
+                     double* su, double* sv, VectorIsa isa) {
+    switch (Usable(isa)) {
+#if defined(POLERAT_LANES_X86)
+        case VectorIsa::kAvx512: return PoleProductsAvx512(x, u, v, m, sq, poles, su, sv);
+        case VectorIsa::kAvx2: return PoleProductsAvx2(x, u, v, m, sq, poles, su, sv);
+#endif
+#if defined(__GNUC__)
+        case VectorIsa::kBaseline: return PoleProductsKernel(x, u, v, m, sq, poles, su, sv);
+#endif
+        default: return PoleProductsPlain(x, u, v, m, sq, poles, su, sv);
     }
 }
 

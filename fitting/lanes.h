@@ -34,6 +34,12 @@ struct PoleSums {
 };
 void AddPoleSums(const PoleSums& p, VectorIsa isa);
 
+/// Two per-pole sums over m samples, with q_j(i) = 1 / (sq[j] + x[i]), each
+/// added to its output: su[j] += sum u q and sv[j] += sum v q. `poles` is a
+/// multiple of kPoleLanes (the padding's sq must be positive).
+void AddPoleProducts(const double* x, const double* u, const double* v, long m, const double* sq, long poles,
+                     double* su, double* sv, VectorIsa isa);
+
 /// The model d + sum_j x_j / (j w - a_j) of real poles at m frequencies w:
 /// re[i] = d - sum_j a_j x_j / (a_j^2 + w_i^2) and im[i] = -w_i sum_j ...,
 /// the terms subtracted in pole order.

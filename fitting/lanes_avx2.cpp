@@ -16,4 +16,8 @@ void RelocationRowsAvx2(const RelocationBlock& p) { RelocationRowsKernel(p); }
 void SecularAvx2(const SecularSums& p) { SecularKernel(p); }
 bool FactorLowerAvx2(double* a, long n, long ld) { return FactorLowerKernel(a, n, ld); }
 void AberthTermsAvx2(const AberthTerms& p) { AberthTermsKernel(p); }
+void PoleProductsAvx2(const double* x, const double* u, const double* v, long m, const double* sq, long poles,
+                     double* su, double* sv) {
+    PoleProductsKernel(x, u, v, m, sq, poles, su, sv);
+}
 }  // namespace polerat::detail

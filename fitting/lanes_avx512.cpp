@@ -16,4 +16,8 @@ void RelocationRowsAvx512(const RelocationBlock& p) { RelocationRowsKernel(p); }
 void SecularAvx512(const SecularSums& p) { SecularKernel(p); }
 bool FactorLowerAvx512(double* a, long n, long ld) { return FactorLowerKernel(a, n, ld); }
 void AberthTermsAvx512(const AberthTerms& p) { AberthTermsKernel(p); }
+void PoleProductsAvx512(const double* x, const double* u, const double* v, long m, const double* sq, long poles,
+                     double* su, double* sv) {
+    PoleProductsKernel(x, u, v, m, sq, poles, su, sv);
+}
 }  // namespace polerat::detail

@@ -435,6 +435,24 @@ TEST(PoleratLanes, EveryInstructionSetGivesThePlainLoopsBitsAndTheSumsTheyStandF
                     EXPECT_NEAR(sums(j, c), w, 1e-13 * w) << j << " " << c;
                 }
             }
+            // Two products per pole, against signed values.
+            const Eigen::MatrixXd signedIn = Eigen::MatrixXd::NullaryExpr(samples, 2, [&] { return g(rng); });
+            const Eigen::MatrixXd products = everySet([&](VectorIsa isa) {
+                Eigen::MatrixXd out = Eigen::MatrixXd::Ones(padded, 2);
+                polerat::detail::AddPoleProducts(&in(0, 0), &signedIn(0, 0), &signedIn(0, 1), samples, sq.data(),
+                                                 padded, &out(0, 0), &out(0, 1), isa);
+                return out;
+            });
+            for (long j = 0; j < poles; ++j)
+                for (int c = 0; c < 2; ++c) {
+                    long double want = 1.0L, size = 1.0L;
+                    for (long i = 0; i < samples; ++i) {
+                        const long double term = signedIn(i, c) / (static_cast<long double>(sq(j)) + in(i, 0));
+                        want += term;
+                        size += std::fabs(term);
+                    }
+                    EXPECT_NEAR(products(j, c), static_cast<double>(want), 1e-13 * static_cast<double>(size));
+                }
             // Relocation rows: sample i's real parts in row i, imaginary parts
             // in row samples + i; columns basis | constant | -h basis | -h.
             const Eigen::VectorXcd h = Eigen::VectorXcd::NullaryExpr(samples, [&] { return Cx(g(rng), g(rng)); });
