@@ -942,14 +942,19 @@ Eigen::MatrixXd Design(const Eigen::Ref<const Eigen::VectorXd>& w, const PoleSet
     return design;
 }
 
+// A Cholesky factor of a Gram matrix of unit columns is used when its
+// pivots span less than this: the columns are then far enough from dependent
+// for the squared condition number of the semi-normal equations to stay
+// harmless.
+constexpr double kUsablePivots = 1e-6;
+
 // The Cholesky factor of the Gram matrix of unit columns, when it exists and
-// the columns are far enough from dependent for the squared condition number
-// of the semi-normal equations to stay harmless.
+// its pivots are usable.
 bool UsableCholesky(const Eigen::MatrixXd& gram, Eigen::LLT<Eigen::MatrixXd>& llt) {
     llt.compute(gram);
     if (llt.info() != Eigen::Success) return false;
     const auto d = llt.matrixLLT().diagonal().cwiseAbs();
-    return d.minCoeff() > 1e-6 * d.maxCoeff();
+    return d.minCoeff() > kUsablePivots * d.maxCoeff();
 }
 
 // A partial-fraction entry is used only where the difference of two per-pole
@@ -1146,10 +1151,14 @@ bool GramFactor(const Problem& prob, const PoleSet& poles, bool passive, bool wi
     const auto& h = prob.h[e];
     const auto& wr = prob.wRe[e];
     const auto& wi = prob.wIm[e];
-    Eigen::MatrixXd gram = Eigen::MatrixXd::Zero(cols, cols);
+    // Columns padded to whole vectors, one more column behind, for the
+    // factorisation's lanes.
+    const Eigen::Index ldg = (cols + kPoleLanes - 1) / kPoleLanes * kPoleLanes;
+    Eigen::MatrixXd padded = Eigen::MatrixXd::Zero(ldg, cols + 1);
+    auto gram = padded.topLeftCorner(cols, cols);
     Eigen::VectorXd atb = Eigen::VectorXd::Zero(cols);
     const bool allReal = StateCount(poles) == static_cast<int>(poles.size());
-    if (allReal) RealPoleGram(prob, poles, withD, e, gram, atb);
+    if (allReal) RealPoleGram(prob, poles, withD, e, padded, atb);
     for (Eigen::Index i0 = 0; !allReal && i0 < prob.n; i0 += kBlockSamples) {
         const Eigen::Index m = std::min<Eigen::Index>(kBlockSamples, prob.n - i0);
         Eigen::MatrixXd block = Design(prob.w.segment(i0, m), poles, passive, withD);
@@ -1169,10 +1178,12 @@ bool GramFactor(const Problem& prob, const PoleSet& poles, bool passive, bool wi
     // Unit columns, scaled in place: the factorisation reads the lower triangle.
     for (Eigen::Index j = 0; j < cols; ++j)
         gram.col(j).tail(cols - j) = gram.col(j).tail(cols - j).cwiseProduct(scale.tail(cols - j)) * scale(j);
-    Eigen::LLT<Eigen::MatrixXd> llt;
-    if (!UsableCholesky(gram, llt)) return false;
-    r = llt.matrixU();
-    qtb = llt.matrixL().solve(scale.cwiseProduct(atb));
+    if (!FactorLowerColumns(padded.data(), cols, ldg, BestVectorIsa())) return false;
+    const auto d = gram.diagonal().cwiseAbs();
+    if (!(d.minCoeff() > kUsablePivots * d.maxCoeff())) return false;
+    const auto lower = gram.triangularView<Eigen::Lower>();
+    r = lower.transpose();
+    qtb = lower.solve(scale.cwiseProduct(atb));
     return qtb.allFinite();
 }
 
