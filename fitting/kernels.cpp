@@ -579,14 +579,15 @@ bool InterlacedZeros(const Eigen::VectorXd& poles, const Eigen::VectorXd& terms,
             const double t = tau[k], left = lowest ? 0.0 : a[k - 1] - origin[k], right = a[k] - origin[k];
             // The zero of the model that keeps the two nearest poles and
             // matches f and its slope here: C + s/(x - left) + S/(x - right).
+            // (S / (t - right) is -dphi (t - right): no division needed.)
             const double bigS = -dphi[k] * (t - right) * (t - right);
-            const double cc = 1.0 + phi[k] - bigS / (t - right);
+            const double cc = 1.0 + phi[k] + dphi[k] * (t - right);
             double next = std::numeric_limits<double>::quiet_NaN();
             if (lowest) {
                 next = cc > 0.0 ? right - bigS / cc : next;
             } else {
                 const double smallS = -dpsi[k] * (t - left) * (t - left);
-                const double cm = cc + psi[k] - smallS / (t - left);
+                const double cm = cc + psi[k] + dpsi[k] * (t - left);
                 // cm (x - l)(x - r) + s (x - r) + S (x - l) = 0; l r = 0.
                 const double b = -cm * (left + right) + smallS + bigS;
                 const double c0 = -smallS * right - bigS * left;
