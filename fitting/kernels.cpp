@@ -476,7 +476,6 @@ bool SigmaZeros(const Eigen::VectorXd& a, const Eigen::VectorXd& c, Eigen::Vecto
     return above == below;
 }
 
-
 bool InterlacedZeros(const Eigen::VectorXd& poles, const Eigen::VectorXd& terms, Eigen::VectorXd& z) {
     constexpr int kIterations = 64;
     constexpr double kQuadraticSettle = 1e-9;
