@@ -156,7 +156,8 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
 /// dense eigensolver takes O(N^3)), each to its own relative accuracy rather
 /// than to that of the largest pole. False when they do not settle, or those
 /// off the real axis do not come in conjugate pairs.
-bool SigmaZeros(const Eigen::VectorXd& a, const Eigen::VectorXd& c, Eigen::VectorXcd& z);
+bool SigmaZeros(const Eigen::Ref<const Eigen::VectorXd>& a, const Eigen::Ref<const Eigen::VectorXd>& c,
+                Eigen::VectorXcd& z);
 
 /// The same zeros when the c_k share one sign: they are all real, one between
 /// each two neighbouring poles and one beyond the last pole on the side the
@@ -164,7 +165,8 @@ bool SigmaZeros(const Eigen::VectorXd& a, const Eigen::VectorXd& c, Eigen::Vecto
 /// iteration on a model keeping the two nearest poles, O(N) per step, to its
 /// own relative accuracy. False (leaving z unspecified) when the poles are
 /// not distinct or a term is not of the common sign.
-bool InterlacedZeros(const Eigen::VectorXd& poles, const Eigen::VectorXd& terms, Eigen::VectorXd& z);
+bool InterlacedZeros(const Eigen::Ref<const Eigen::VectorXd>& poles, const Eigen::Ref<const Eigen::VectorXd>& terms,
+                     Eigen::VectorXd& z);
 
 /// Residues and constants for fixed poles: non-negative least squares when
 /// passivity is enforced, plain least squares otherwise.
@@ -198,7 +200,8 @@ Eigen::VectorXd SampleResiduals(const Problem& prob, const Model& model);
 /// Solves the leading upper triangle of `r` against the head of `b` after
 /// rotations have made it triangular; false when its diagonal spans more than
 /// a solve without pivoting can trust (the caller then factorises afresh).
-bool SolveRotatedTriangle(const Eigen::MatrixXd& r, const Eigen::VectorXd& b, Eigen::VectorXd& y);
+bool SolveRotatedTriangle(const Eigen::Ref<const Eigen::MatrixXd>& r, const Eigen::Ref<const Eigen::VectorXd>& b,
+                          Eigen::VectorXd& y);
 
 /// Rows whose Gram matrix AddGram forms: row-major, each row GramWidth(cols)
 /// wide (what lies past the columns in use is read but never used).

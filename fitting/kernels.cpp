@@ -297,13 +297,17 @@ Eigen::MatrixXd RealBasis(const Eigen::Ref<const Eigen::VectorXd>& w, const Pole
 namespace {
 
 // Scales every column to unit norm; returns the factors applied.
-Eigen::VectorXd NormaliseColumns(Eigen::MatrixXd& m) {
-    Eigen::VectorXd s(m.cols());
+void NormaliseColumns(Eigen::Ref<Eigen::MatrixXd> m, Eigen::Ref<Eigen::VectorXd> s) {
     for (Eigen::Index j = 0; j < m.cols(); ++j) {
         const double norm = m.col(j).norm();
         s(j) = norm > 0.0 && std::isfinite(norm) ? 1.0 / norm : 1.0;
         m.col(j) *= s(j);
     }
+}
+
+Eigen::VectorXd NormaliseColumns(Eigen::MatrixXd& m) {
+    Eigen::VectorXd s(m.cols());
+    NormaliseColumns(m, s);
     return s;
 }
 
@@ -385,7 +389,8 @@ constexpr std::size_t kStackZeros = 64;
 // Aberth-Ehrlich iteration on the monic polynomial prod (s - a_k) sigma(s).
 // The zeros start a little off the poles, alternately above and below the
 // real axis so that pairs can form.
-bool SigmaZeros(const Eigen::VectorXd& a, const Eigen::VectorXd& c, Eigen::VectorXcd& z) {
+bool SigmaZeros(const Eigen::Ref<const Eigen::VectorXd>& a, const Eigen::Ref<const Eigen::VectorXd>& c,
+                Eigen::VectorXcd& z) {
     using Complex = std::complex<double>;
     constexpr int kSweeps = 60;
     constexpr double kStart = 1e-3;
@@ -476,7 +481,8 @@ bool SigmaZeros(const Eigen::VectorXd& a, const Eigen::VectorXd& c, Eigen::Vecto
     return above == below;
 }
 
-bool InterlacedZeros(const Eigen::VectorXd& poles, const Eigen::VectorXd& terms, Eigen::VectorXd& z) {
+bool InterlacedZeros(const Eigen::Ref<const Eigen::VectorXd>& poles, const Eigen::Ref<const Eigen::VectorXd>& terms,
+                     Eigen::VectorXd& z) {
     constexpr int kIterations = 64;
     constexpr double kQuadraticSettle = 1e-9;
     const double eps = std::numeric_limits<double>::epsilon();
@@ -629,6 +635,8 @@ constexpr std::size_t kStackPoles = 64;
 // block of 64 samples (a search's subset) with up to 23 poles.
 constexpr std::size_t kStackRelocationRows = 2 * 64 * 48;
 constexpr std::size_t kStackGram = 48 * 49;
+// The reduced system's arrays on the stack up to 23 poles of one entry.
+constexpr std::size_t kStackReduced = 2 * 25 * 24 + 25 + 24 + 2 * 23;
 
 // Rows [i0, i0 + m) of entry `e`'s relocation system, weighted: first the
 // columns of the entry's own residues (the basis, then the constant unless
@@ -694,8 +702,8 @@ void UnitColumns(Eigen::MatrixXd& m, Eigen::Index count) {
 // whose square is the Schur complement of A'A. Half the work of a QR, at the
 // price of squaring the condition number, which the coarse relocations can
 // afford. Returns false when the Gram matrix is not positive definite.
-bool ReduceGram(Eigen::Ref<Eigen::MatrixXd, 0, Eigen::OuterStride<>> lower, Eigen::Index nB, Eigen::MatrixXd& out,
-                Eigen::Index row) {
+bool ReduceGram(Eigen::Ref<Eigen::MatrixXd, 0, Eigen::OuterStride<>> lower, Eigen::Index nB,
+                Eigen::Ref<Eigen::MatrixXd> out, Eigen::Index row) {
     if (!FactorLowerColumns(lower.data(), lower.rows(), lower.outerStride(), BestVectorIsa())) return false;
     out.block(row, 0, nB, nB) = lower.bottomRightCorner(nB, nB).transpose().triangularView<Eigen::Upper>();
     return true;
@@ -706,7 +714,7 @@ bool ReduceGram(Eigen::Ref<Eigen::MatrixXd, 0, Eigen::OuterStride<>> lower, Eige
 // O(N^3)), which is then solved. Leaves the folded triangle in m and the
 // rotated right-hand side in rhs. False when the triangle comes out too close
 // to singular for a solve without pivoting.
-bool FoldRow(Eigen::MatrixXd& m, Eigen::VectorXd& rhs, Eigen::VectorXd& y) {
+bool FoldRow(Eigen::Ref<Eigen::MatrixXd> m, Eigen::Ref<Eigen::VectorXd> rhs, Eigen::VectorXd& y) {
     const Eigen::Index n = m.cols(), last = m.rows() - 1;
     for (Eigen::Index j = 0; j < n; ++j) {
         if (m(last, j) == 0.0) continue;
@@ -736,7 +744,20 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
     // involves only the common weighting function (the fast variant): from
     // the Gram matrix accumulated block by block when coarse, else (or when
     // that fails) by QR of the whole system.
-    Eigen::MatrixXd reduced(static_cast<Eigen::Index>(entries) * nB + 1, nB);
+    // The reduced system, its scaled copy and right-hand side, the column
+    // scales, then the weighting function's terms and the poles, in one
+    // working array.
+    const Eigen::Index rows = static_cast<Eigen::Index>(entries) * nB + 1;
+    Scratch<double, kStackReduced> small(static_cast<std::size_t>(2 * rows * nB + rows + nB + 2 * states));
+    double* spare = small.data();
+    const auto take = [&](Eigen::Index length) {
+        double* at = spare;
+        spare += length;
+        return at;
+    };
+    Eigen::Map<Eigen::MatrixXd> reduced(take(rows * nB), rows, nB), scaled(take(rows * nB), rows, nB);
+    Eigen::Map<Eigen::VectorXd> rhs(take(rows), rows), colScale(take(nB), nB), c(take(states), states),
+        diagonal(take(states), states);
     reduced.setZero();
     // The rows and the Gram matrix on the stack for the sizes a search
     // reaches.
@@ -801,11 +822,11 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
     relax(states) = count;
     const Eigen::Index last = reduced.rows() - 1;
     reduced.row(last) = lambda * relax;
-    Eigen::VectorXd rhs = Eigen::VectorXd::Zero(reduced.rows());
+    rhs.setZero();
     rhs(last) = lambda * count;
 
-    Eigen::MatrixXd scaled = reduced;
-    Eigen::VectorXd colScale = NormaliseColumns(scaled);
+    scaled = reduced;
+    NormaliseColumns(scaled, colScale);
     Eigen::VectorXd y;
     double dmin = 0.0, dmax = 0.0;
     if (triangle && FoldRow(scaled, rhs, y)) {
@@ -815,7 +836,7 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
         if (triangle) {
             // The fold changed both: start again from the unfolded system.
             scaled = reduced;
-            colScale = NormaliseColumns(scaled);
+            NormaliseColumns(scaled, colScale);
             rhs.setZero();
             rhs(last) = lambda * count;
         }
@@ -844,11 +865,10 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
     // Zeros of sigma(s) = d + c^T (sI - A)^-1 b are the eigenvalues of
     // A - b c^T / d. A is diagonal for real poles and holds a 2x2 block
     // [[a, beta], [-beta, a]] with b = (2, 0) for each pair.
-    const Eigen::VectorXd c = y.head(states) / dSigma;
+    c = y.head(states) / dSigma;
     if (!c.allFinite()) return poles;
     const bool allReal = StateCount(poles) == static_cast<int>(poles.size());
     if (allReal) {
-        Eigen::VectorXd diagonal(states);
         for (Eigen::Index k = 0; k < states; ++k) diagonal(k) = poles[static_cast<std::size_t>(k)].real();
         if (c.minCoeff() > 0.0 || c.maxCoeff() < 0.0) {
             // Terms of one sign: the zeros are real and interlace the poles.

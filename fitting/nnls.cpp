@@ -79,7 +79,8 @@ bool GuessSupport(const Eigen::MatrixXd& a, const Eigen::VectorXd& b, double tol
 
 }  // namespace
 
-bool SolveRotatedTriangle(const Eigen::MatrixXd& r, const Eigen::VectorXd& b, Eigen::VectorXd& y) {
+bool SolveRotatedTriangle(const Eigen::Ref<const Eigen::MatrixXd>& r, const Eigen::Ref<const Eigen::VectorXd>& b,
+                          Eigen::VectorXd& y) {
     // A diagonal spread wider than this leaves (near) dependent columns to a
     // pivoted factorisation.
     constexpr double kUnpivotedRange = 1e-12;
