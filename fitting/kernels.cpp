@@ -631,12 +631,13 @@ constexpr Eigen::Index kRelocationBlock = 128;
 constexpr Eigen::Index kLanePoles = 256;
 // Poles up to this many keep the residue solve's per-pole sums on the stack.
 constexpr std::size_t kStackPoles = 64;
-// A relocation's rows and Gram matrix on the stack up to these sizes: a
-// block of 64 samples (a search's subset) with up to 23 poles.
-constexpr std::size_t kStackRelocationRows = 2 * 64 * 48;
-constexpr std::size_t kStackGram = 48 * 49;
-// The reduced system's arrays on the stack up to 23 poles of one entry.
-constexpr std::size_t kStackReduced = 2 * 25 * 24 + 25 + 24 + 2 * 23;
+// A relocation's rows, Gram matrix and reduced system on the stack up to
+// these sizes: a block of 64 samples (a search's subset) with up to 15 poles
+// of one entry. About 45 kB, so that a host's worker threads with small
+// stacks are safe.
+constexpr std::size_t kStackRelocationRows = 2 * 64 * 32;
+constexpr std::size_t kStackGram = 32 * 33;
+constexpr std::size_t kStackReduced = 2 * 17 * 16 + 17 + 16 + 2 * 15;
 
 // Rows [i0, i0 + m) of entry `e`'s relocation system, weighted: first the
 // columns of the entry's own residues (the basis, then the constant unless
