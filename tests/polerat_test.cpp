@@ -597,7 +597,8 @@ TEST(PoleratRelocation, FindsTheZerosOfTheWeightingFunctionRealOrPairedOrOnAPole
 TEST(PoleratRelocation, FindsInterlacedZerosToTheirOwnAccuracyOverTenDecadesAndCloseClusters) {
     // Zeros chosen between the poles (and one beyond them, on the side the
     // terms' common sign points to) give c_k = prod (a_k - z) / prod (a_k - a_j);
-    // some poles sit 1e-9 apart, relative, with their zero between them.
+    // some poles sit 1e-9 apart, relative, with their zero between them, and
+    // some zeros sit next to a pole.
     std::mt19937 rng(9);
     std::uniform_real_distribution<double> u(0.0, 1.0);
     for (int t = 0; t < 400; ++t) {
@@ -617,7 +618,13 @@ TEST(PoleratRelocation, FindsInterlacedZerosToTheirOwnAccuracyOverTenDecadesAndC
             // lowest for positive terms, above the highest for negative ones).
             const long double lo = positive ? (k == 0 ? a[0] * 3.0L : a[uk - 1]) : a[uk];
             const long double hi = positive ? a[uk] : (k + 1 == n ? a[uk] / 3.0L : a[uk + 1]);
-            z[uk] = lo + (hi - lo) * (0.05L + 0.9L * u(rng));
+            // Every third set without a cluster has its zeros within 1e-7 of
+            // the gap from one end, as relocations that have nearly settled
+            // give them.
+            const long double r = u(rng);
+            const long double at = t % 3 != 0 || t % 7 == 0 ? 0.05L + 0.9L * r
+                                               : (r < 0.5L ? 1e-7L * (1.0L + r) : 1.0L - 1e-7L * (1.0L + r));
+            z[uk] = lo + (hi - lo) * at;
         }
         Eigen::VectorXd poles(n), terms(n);
         for (int k = 0; k < n; ++k) {
