@@ -135,8 +135,6 @@ void NormalEquations(const Problem& prob, const Model& model, const std::vector<
     }
 }
 
-// The poles with the free ones moved by `step` in log magnitude, kept
-// between the bounds.
 // Two real poles closer than this (relative) only imitate a double pole, with
 // huge residues of opposite sign that cancel: a fragile model, and no better
 // one of a dielectric, which the unconstrained cost can still prefer.
@@ -161,6 +159,8 @@ bool KeepsApart(const PoleSet& next, const PoleSet& now) {
     return closest >= kPoleSeparation || closest >= ClosestPair(now);
 }
 
+// The poles with the free ones moved by `step` in log magnitude, kept
+// between the bounds.
 PoleSet Moved(PoleSet poles, const std::vector<std::size_t>& free, const Eigen::VectorXd& step, double thetaLo,
               double thetaHi) {
     for (std::size_t j = 0; j < free.size(); ++j) {

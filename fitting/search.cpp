@@ -141,6 +141,7 @@ OrderResult Polish(const Problem& prob, const Options& opt, const Model& start, 
     return best;
 }
 
+// The same from bare poles, their model solved first.
 OrderResult Polish(const Problem& prob, const Options& opt, const PoleSet& poles, std::string& log) {
     Model start = SolveResidues(prob, poles, opt);
     const double error = ModelError(prob, start);
