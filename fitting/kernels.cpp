@@ -375,10 +375,18 @@ class Scratch {
 public:
     explicit Scratch(std::size_t size) : m_heap(size > N ? new T[size] : nullptr) {}
     T* data() { return m_heap ? m_heap.get() : m_stack.data(); }
+    // The next `count` values after those already taken: one buffer carved
+    // into consecutive arrays.
+    T* Take(std::size_t count) {
+        T* at = data() + m_taken;
+        m_taken += count;
+        return at;
+    }
 
 private:
     std::array<T, N> m_stack;
     std::unique_ptr<T[]> m_heap;
+    std::size_t m_taken = 0;
 };
 
 // Zeros up to this many are found in stack arrays.
@@ -412,14 +420,10 @@ bool SigmaZeros(const Eigen::Ref<const Eigen::VectorXd>& a, const Eigen::Ref<con
     // is done.
     constexpr std::size_t kArrays = 8;
     Scratch<double, kArrays * kStackZeros> scratch(kArrays * count);
-    double* const zr = scratch.data();
-    double* const zi = zr + count;
-    double* const ur = zi + count;
-    double* const ui = ur + count;
-    double* const vr = ui + count;
-    double* const vi = vr + count;
-    double* const lastStep = vi + count;
-    double* const done = lastStep + count;
+    double *const zr = scratch.Take(count), *const zi = scratch.Take(count);
+    double *const ur = scratch.Take(count), *const ui = scratch.Take(count);
+    double *const vr = scratch.Take(count), *const vi = scratch.Take(count);
+    double *const lastStep = scratch.Take(count), *const done = scratch.Take(count);
     for (std::size_t k = 0; k < count; ++k) {
         const Complex start = a(static_cast<Eigen::Index>(k)) * Complex(1.0, k % 2 == 0 ? kStart : -kStart);
         zr[k] = start.real();
@@ -499,17 +503,11 @@ bool InterlacedZeros(const Eigen::Ref<const Eigen::VectorXd>& poles, const Eigen
     const auto lanes = static_cast<std::size_t>((n + kPoleLanes - 1) / kPoleLanes * kPoleLanes);
     constexpr std::size_t kArrays = 10;
     Scratch<double, kArrays * kStackZeros> scratch(kArrays * lanes);
-    double* const buffer = scratch.data();
-    double* const a = buffer;
-    double* const c = a + lanes;
-    double* const origin = c + lanes;
-    double* const tau = origin + lanes;
-    double* const lo = tau + lanes;
-    double* const hi = lo + lanes;
-    double* const psi = hi + lanes;
-    double* const dpsi = psi + lanes;
-    double* const phi = dpsi + lanes;
-    double* const dphi = phi + lanes;
+    double *const a = scratch.Take(lanes), *const c = scratch.Take(lanes);
+    double *const origin = scratch.Take(lanes), *const tau = scratch.Take(lanes);
+    double *const lo = scratch.Take(lanes), *const hi = scratch.Take(lanes);
+    double *const psi = scratch.Take(lanes), *const dpsi = scratch.Take(lanes);
+    double *const phi = scratch.Take(lanes), *const dphi = scratch.Take(lanes);
     Scratch<Eigen::Index, kStackZeros> orderScratch(count);
     Eigen::Index* const order = orderScratch.data();
     for (Eigen::Index k = 0; k < n; ++k) order[k] = k;
@@ -750,12 +748,7 @@ PoleSet Relocate(const Problem& prob, const PoleSet& poles, const Options& opt,
     // working array.
     const Eigen::Index rows = static_cast<Eigen::Index>(entries) * nB + 1;
     Scratch<double, kStackReduced> small(static_cast<std::size_t>(2 * rows * nB + rows + nB + 2 * states));
-    double* spare = small.data();
-    const auto take = [&](Eigen::Index length) {
-        double* at = spare;
-        spare += length;
-        return at;
-    };
+    const auto take = [&](Eigen::Index length) { return small.Take(static_cast<std::size_t>(length)); };
     Eigen::Map<Eigen::MatrixXd> reduced(take(rows * nB), rows, nB), scaled(take(rows * nB), rows, nB);
     Eigen::Map<Eigen::VectorXd> rhs(take(rows), rows), colScale(take(nB), nB), c(take(states), states),
         diagonal(take(states), states);
@@ -1136,9 +1129,8 @@ Eigen::VectorXd RealPoleResidualProducts(const Problem& prob, const PoleSet& pol
     // of the real and the imaginary rows' residuals against q.
     const Eigen::Index padded = (states + kPoleLanes - 1) / kPoleLanes * kPoleLanes;
     Scratch<double, 3 * kStackPoles> scratch(static_cast<std::size_t>(3 * padded));
-    double* const sq = scratch.data();
-    double* const sumRe = sq + padded;
-    double* const sumIm = sumRe + padded;
+    const auto count = static_cast<std::size_t>(padded);
+    double *const sq = scratch.Take(count), *const sumRe = scratch.Take(count), *const sumIm = scratch.Take(count);
     for (Eigen::Index j = 0; j < padded; ++j) {
         const double a = j < states ? poles[static_cast<std::size_t>(j)].real() : 1.0;
         sq[j] = a * a;
